@@ -1,0 +1,170 @@
+// TCDRIP: the CD component. Everything else reaches the CD library through it.
+//
+// Create it (it initialises the library and reads the first drive's table of contents), pick
+// a drive with SelectDrive, read Tracks / TrackDuration / DiscID; extract with RipTrack
+// (events OnBeginTrack, OnProgress, OnEndTrack; CancelRip from an event or the event loop);
+// play and eject with the player calls. Failures are ECDRIPError with fixed messages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "CdRip_dll.h"
+
+class TLameCoder;
+class TCDRIP;
+
+class ECDRIPError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The stream layer's error for an output file that cannot be created; reason says why.
+class EFCreateError : public std::runtime_error {
+ public:
+  EFCreateError(const std::string& fileName, std::string reason);
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
+};
+
+// The string list's index error, raised for an entry outside the list.
+class EListError : public std::out_of_range {
+ public:
+  using std::out_of_range::out_of_range;
+};
+
+struct TTrack {
+  int TrackNum = 0;     // 1-based
+  int StartSector = 0;  // LSN
+  int EndSector = 0;    // LSN, inclusive
+  std::string TrackType;  // "Audio" or "Data"
+};
+
+// The track list: entry i is "TrackNN" and owns its TTrack.
+class TTrackList {
+ public:
+  int Count() const { return static_cast<int>(items_.size()); }
+  const std::string& Strings(int index) const { return at(index).text; }
+  TTrack& Objects(int index) const { return *at(index).track; }
+  void Add(std::string text, std::unique_ptr<TTrack> track);
+  void Clear() { items_.clear(); }
+
+ private:
+  struct Entry {
+    std::string text;
+    std::unique_ptr<TTrack> track;
+  };
+  const Entry& at(int index) const;
+  std::vector<Entry> items_;
+};
+
+#pragma pack(push, 1)
+// Mirror of parameter record bytes 292..304; writing it changes nothing in the library.
+struct TDriveTableClass {
+  TDriveType DriveType = GENERIC;
+  TReadMethod ReadMethod = READMMC;
+  TSetSpeed SetSpeed = SPEEDNONE;
+  TEndian Endian = BIGENDIAN;
+  TEnableMode EnableMode = ENABLENONE;
+  int32_t Density = 0;
+  int32_t Atapi = 0;  // 32-bit boolean
+};
+#pragma pack(pop)
+static_assert(sizeof(TDriveTableClass) == 13);
+
+using TProgressEvent = std::function<void(TCDRIP& sender, uint16_t percentComplete)>;
+using TProcessTrackEvent = std::function<void(TCDRIP& sender, uint16_t trackNum)>;
+
+// The parameter record shared by every TCDRIP; the library fills it and reads it back.
+CDROMPARAMS& CDRipParams();
+
+// Channel count and sample rate of an output format.
+struct TFormatShape {
+  int Channels;
+  int SampleRate;
+};
+TFormatShape FormatShape(TOutputFormat format);
+
+class TCDRIP {
+ public:
+  TCDRIP();
+  ~TCDRIP();
+  TCDRIP(const TCDRIP&) = delete;
+  TCDRIP& operator=(const TCDRIP&) = delete;
+
+  // Drive and table of contents.
+  int GetNumCDROM() const;
+  void SelectDrive(int value);
+  int CDRomNum() const { return cdRomNum_; }
+  void ApplyJitterCorrect(bool value);
+  bool JitterCorrect() const { return jitterCorrect_; }
+  void ApplyOutputFormat(TOutputFormat value);
+  TOutputFormat OutputFormat() const { return outputFormat_; }
+  bool ApplyParameters();
+  bool IsAudioTrack(int index) const;
+  std::string TrackDuration(int index) const;
+  std::string DiscID() const;
+
+  const TTrackList& Tracks() const { return tracks_; }
+  int TrackCount() const { return trackCount_; }
+  const std::string& DriveName() const { return driveName_; }
+
+  // Extraction.
+  void RipTrack(int trackNum, const std::string& fileName);
+  void RipSectors(int startSector, int endSector, const std::string& fileName);
+  void CancelRip() { cancel_ = true; }
+  void AttachCoder(TLameCoder* value);
+  TLameCoder* Coder() const { return coder_; }
+  void UpdateCoder();
+  const std::vector<std::string>& JitterLog() const { return jitterLog_; }
+  int JitterErrorCount() const { return jitterErrorCount_; }
+
+  // Playback and eject; the library's statuses are returned and not looked at.
+  int PlayTrack(int trackNum);
+  int StopPlayTrack();
+  int PauseCD(bool value);
+  int EjectCD(bool value);
+  bool IsPlaying();
+  int32_t LastPlayPosition() const { return lastPlayPosition_; }
+
+  // Plain fields.
+  TDriveTableClass DriveTable;
+  bool Encode = false;
+  bool WriteWAV = false;
+  TProcessTrackEvent OnBeginTrack;
+  TProcessTrackEvent OnEndTrack;
+  TProgressEvent OnProgress;
+  std::string Version;
+  int Speed = 0;
+
+ private:
+  void buildTrackList();
+  void copyFromRecord();
+
+  TLameCoder* coder_ = nullptr;
+  int cdRomNum_ = 0;
+  TOutputFormat outputFormat_ = STEREO44100;
+  bool jitterCorrect_ = false;
+  std::string driveName_;
+  TTrackList tracks_;
+  int trackCount_ = 0;
+  std::vector<std::string> jitterLog_;
+  int jitterErrorCount_ = 0;
+  bool cancel_ = false;
+  int32_t lastPlayPosition_ = 0;
+};
+
+// The values the main window's instance carries in its stored form, applied after
+// construction in stored order: drive 0 selected, the drive table, WAV headers on, version
+// "115", speed 32; then the coder link once every component exists.
+void ApplyStoredRipperValues(TCDRIP& ripper, TLameCoder* coder);
+
+// Text of n's low 16 bits, left-padded with "0" to two characters; never cut.
+std::string TwoDigitText(unsigned n);

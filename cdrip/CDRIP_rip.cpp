@@ -1,0 +1,240 @@
+// TCDRIP extraction: one track into one WAV, raw PCM or MP3 file.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "CDRIP.h"
+#include "lame/LameCoder.h"
+#include "platform/events.h"
+
+EFCreateError::EFCreateError(const std::string& fileName, std::string reason)
+    : std::runtime_error("Cannot create file " + fileName), reason_(std::move(reason)) {}
+
+namespace {
+
+constexpr size_t kWavHeaderBytes = 44;
+
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void wavHeader(uint8_t* h, const TFormatShape& shape, uint32_t dataSize) {
+  const uint32_t byteRate = static_cast<uint32_t>(shape.Channels * shape.SampleRate * 2);
+  std::memcpy(h, "RIFF", 4);
+  put32(h + 4, dataSize + 36);
+  std::memcpy(h + 8, "WAVEfmt ", 8);
+  put32(h + 16, 16);
+  put16(h + 20, 1);
+  put16(h + 22, static_cast<uint16_t>(shape.Channels));
+  put32(h + 24, static_cast<uint32_t>(shape.SampleRate));
+  put32(h + 28, byteRate);
+  put16(h + 32, static_cast<uint16_t>(shape.Channels * 2));
+  put16(h + 34, 16);
+  std::memcpy(h + 36, "data", 4);
+  put32(h + 40, dataSize);
+}
+
+// The output file: created new, read-write, locked against other writers while open.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& name) {
+    fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw EFCreateError(name, std::strerror(errno));
+    ::flock(fd_, LOCK_EX | LOCK_NB);
+  }
+  ~OutputFile() { Close(); }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Any write that stores fewer bytes than asked is a "Write error".
+  void Write(const void* data, size_t n) {
+    if (WriteSome(data, n) != n) throw ECDRIPError("Write error");
+    written_ += n;
+  }
+  // Writes without a check, as the WAV header's first write is.
+  void WriteUnchecked(const void* data, size_t n) { written_ += WriteSome(data, n); }
+  void WriteAt(off_t offset, const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < n) {
+      const ssize_t w = ::pwrite(fd_, p + done, n - done, offset + static_cast<off_t>(done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) throw ECDRIPError("Write error");
+      done += static_cast<size_t>(w);
+    }
+  }
+  uint64_t Written() const { return written_; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  size_t WriteSome(const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < n) {
+      const ssize_t w = ::write(fd_, p + done, n - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) break;
+      done += static_cast<size_t>(w);
+    }
+    return done;
+  }
+  int fd_ = -1;
+  uint64_t written_ = 0;
+};
+
+}  // namespace
+
+void TCDRIP::RipTrack(int trackNum, const std::string& fileName) {
+  if (OnBeginTrack) OnBeginTrack(*this, static_cast<uint16_t>(trackNum));
+  const TTrack& t = tracks_.Objects(trackNum - 1);
+  RipSectors(t.StartSector, t.EndSector, fileName);
+  if (OnEndTrack) OnEndTrack(*this, static_cast<uint16_t>(trackNum));
+}
+
+void TCDRIP::AttachCoder(TLameCoder* value) {
+  coder_ = value;
+  UpdateCoder();
+}
+
+void TCDRIP::UpdateCoder() {
+  if (!coder_) return;
+  const TFormatShape shape = FormatShape(outputFormat_);
+  coder_->SetMode(shape.Channels == 1 ? MONO : STEREO);
+  coder_->SetSampleRate(static_cast<uint32_t>(shape.SampleRate));
+  coder_->SetInputFormat(shape.Channels, static_cast<uint32_t>(shape.SampleRate));
+}
+
+void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileName) {
+  // 1-3: parameters, cancel flag, the ripper. A refused open is silent: no file appears.
+  if (!ApplyParameters()) throw ECDRIPError("Invalid CD-ROM parameters");
+  cancel_ = false;
+  int32_t bufferSize = 0;
+  if (CR_OpenRipper(&bufferSize, startSector, endSector) == CDEX_ERROR) return;
+
+  std::exception_ptr failure;
+  std::unique_ptr<OutputFile> file;
+  const TFormatShape shape = FormatShape(outputFormat_);
+  const bool encoding = Encode && coder_;
+  bool streamOpen = false;
+  bool wavHeaderWritten = false;
+  std::vector<uint8_t> ripBuffer, outBuffer;
+  std::vector<int16_t> block;
+  size_t blockBytes = 0;
+  size_t carry = 0;
+
+  try {
+    // 4-7: the file, and the WAV header before any audio. Its sizes are the whole range's
+    // here, so a file cut short by a crash still parses; they are set to what was really
+    // written when the file is closed.
+    const std::string name = Encode ? ChangeFileExt(fileName, ".mp3") : fileName;
+    file = std::make_unique<OutputFile>(name);
+    if (WriteWAV && !Encode) {
+      const uint64_t expected = static_cast<uint64_t>(endSector - startSector + 1) * 588u *
+                                static_cast<uint64_t>(shape.SampleRate) / 44100u *
+                                static_cast<uint64_t>(shape.Channels) * 2u;
+      uint8_t header[kWavHeaderBytes];
+      wavHeader(header, shape, static_cast<uint32_t>(expected));
+      file->WriteUnchecked(header, sizeof header);
+      wavHeaderWritten = true;
+    }
+
+    // 8-9: the encoder stream and the buffers, once for the whole track.
+    if (encoding) {
+      // Without a stream there is no block size to cut by, and the file would stay empty
+      // while looking like a success.
+      if (coder_->InitStream() != BE_ERR_SUCCESSFUL || coder_->SamplesPerChunk() == 0)
+        throw ECDRIPError("Unable to start the MP3 encoder");
+      streamOpen = true;
+      outBuffer.resize(coder_->OutputBufferSize());
+      block.resize(coder_->SamplesPerChunk());
+      blockBytes = 2 * static_cast<size_t>(coder_->SamplesPerChunk());
+    }
+    ripBuffer.resize(static_cast<size_t>(bufferSize) + blockBytes);
+
+    // 10: the loop.
+    for (;;) {
+      if (cancel_) break;
+      int32_t numBytes = 0;
+      const CDEX_ERR status = CR_RipChunk(ripBuffer.data() + carry, &numBytes, -1);
+      if (status != CDEX_ERROR && numBytes > 0) {
+        if (encoding) {
+          const size_t total = carry + static_cast<size_t>(numBytes);
+          size_t pos = 0;
+          for (; pos + blockBytes <= total; pos += blockBytes) {
+            std::memcpy(block.data(), ripBuffer.data() + pos, blockBytes);
+            uint32_t n = 0;
+            coder_->EncodeChunk(block.data(), outBuffer.data(), n);
+            file->Write(outBuffer.data(), n);
+          }
+          carry = total - pos;
+          std::memmove(ripBuffer.data(), ripBuffer.data() + pos, carry);
+        } else if (!Encode) {
+          file->Write(ripBuffer.data(), static_cast<size_t>(numBytes));
+        }
+      }
+      if (status == CDEX_JITTER_ERROR) {
+        int32_t first = 0, second = 0;
+        CR_GetLastJitterErrorPosition(&first, &second);
+        jitterLog_.push_back(std::to_string(static_cast<uint32_t>(first)) + " " +
+                             std::to_string(static_cast<uint32_t>(second)));
+      }
+      const int32_t percent = CR_GetPercentCompleted();
+      if (OnProgress) OnProgress(*this, static_cast<uint16_t>(percent));
+      platform::ProcessMessages();
+      if (status == CDEX_RIPPING_DONE) break;
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  // 11: closing steps, whatever ended the loop.
+  if (streamOpen) {
+    try {
+      uint32_t n = 0;
+      // The last partial block is audio too: encoded before the flush.
+      if (carry > 0) {
+        std::memcpy(block.data(), ripBuffer.data(), carry);
+        coder_->EncodeLastChunk(block.data(), static_cast<uint32_t>(carry / 2), outBuffer.data(), n);
+        file->Write(outBuffer.data(), n);
+      }
+      coder_->DeinitStream(outBuffer.data(), n);
+      file->Write(outBuffer.data(), n);
+      // The stream began with a placeholder header frame; fill it in now that the encoder
+      // knows the length, so players show the duration and play gaplessly.
+      std::vector<uint8_t> tag(outBuffer.size());
+      coder_->FinalHeaderFrame(tag.data(), static_cast<uint32_t>(tag.size()), n);
+      if (n > 0 && n <= file->Written()) file->WriteAt(0, tag.data(), n);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    coder_->CloseStream();
+  }
+  jitterErrorCount_ = CR_GetNumberOfJitterErrors();
+  CR_CloseRipper();
+  if (wavHeaderWritten && file) {
+    try {
+      const uint64_t data = file->Written() >= kWavHeaderBytes ? file->Written() - kWavHeaderBytes : 0;
+      uint8_t sizes[4];
+      put32(sizes, static_cast<uint32_t>(data + 36));
+      file->WriteAt(4, sizes, 4);
+      put32(sizes, static_cast<uint32_t>(data));
+      file->WriteAt(40, sizes, 4);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (file) file->Close();
+  if (failure) std::rethrow_exception(failure);
+}

@@ -1,0 +1,495 @@
+// The CD library over libcdio and libcdio-paranoia: the CR_* calls of CdRip_dll.h.
+// Drives are the devices libcdio finds, then every path offered with CR_AddDrive (disc images
+// or devices). One extraction is open at a time; formats other than 44100 Hz stereo are made
+// here (downmix, then libsoxr for the rate).
+#include "CdRip_dll.h"
+
+#include <cdio/cdio.h>
+#include <cdio/audio.h>
+#include <cdio/logging.h>
+#include <cdio/paranoia/cdda.h>
+#include <cdio/paranoia/paranoia.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kVersion = 115;
+constexpr int kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352
+constexpr int kChunkSectors = 27;                     // about a third of a second per chunk
+
+struct Drive {
+  std::string path;
+  bool image = false;
+  CDROMPARAMS params{};
+  CdIo_t* cdio = nullptr;
+  bool trayOpen = false;
+  std::vector<TOCENTRY> toc;  // tracks, then the lead-out
+};
+
+struct OutputShape {
+  int channels;
+  double rate;
+};
+
+OutputShape shapeOf(uint8_t format) {
+  switch (format) {
+    case MONO44100: return {1, 44100};
+    case STEREO22050: return {2, 22050};
+    case MONO22050: return {1, 22050};
+    case STEREO11025: return {2, 11025};
+    case MONO11025: return {1, 11025};
+    default: return {2, 44100};
+  }
+}
+
+// One open extraction.
+struct Ripper {
+  cdrom_drive_t* cdda = nullptr;
+  cdrom_paranoia_t* paranoia = nullptr;
+  soxr_t soxr = nullptr;
+  int32_t first = 0, last = 0;  // inclusive range
+  int32_t next = 0;             // next sector to read
+  OutputShape shape{2, 44100};
+  int64_t framesExpected = 0;   // output sample frames the whole range yields
+  int64_t framesDelivered = 0;  // output sample frames placed in the pending buffer so far
+  bool sourceDone = false;
+  std::vector<int16_t> mixed;    // one chunk of input, downmixed when mono
+  std::vector<int16_t> pending;  // converted samples not yet delivered
+  size_t pendingPos = 0;         // in samples
+  int32_t bufferSize = 0;
+};
+
+std::vector<std::string> g_added;
+std::vector<Drive> g_drives;
+int32_t g_active = 0;
+bool g_initialised = false;
+Ripper* g_ripper = nullptr;
+
+// Paranoia reports through a plain function pointer, so its findings land here.
+int32_t g_jitterCount = 0;
+int32_t g_lastJitterFirst = 0, g_lastJitterSecond = 0;
+bool g_jitterInChunk = false;
+
+Drive* active() {
+  if (g_active < 0 || g_active >= static_cast<int32_t>(g_drives.size())) return nullptr;
+  return &g_drives[static_cast<size_t>(g_active)];
+}
+
+void closeCdio(Drive& d) {
+  if (d.cdio) cdio_destroy(d.cdio);
+  d.cdio = nullptr;
+}
+
+bool isImagePath(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+void setText(CDROMPARAMS& p, const std::string& text) {
+  std::memset(p.lpszCDROMID, 0, sizeof p.lpszCDROMID);
+  std::strncpy(p.lpszCDROMID, text.c_str(), sizeof p.lpszCDROMID - 1);
+}
+
+std::string identify(Drive& d) {
+  if (d.image) return "Disc image " + std::filesystem::path(d.path).filename().string();
+  std::string text = d.path;
+  if (CdIo_t* p = cdio_open(d.path.c_str(), DRIVER_DEVICE)) {
+    cdio_hwinfo_t hw{};
+    if (cdio_get_hwinfo(p, &hw)) {
+      text = std::string(hw.psz_vendor) + " " + hw.psz_model + " " + hw.psz_revision;
+      // The fields come blank-padded from the drive's inquiry data.
+      std::string squeezed;
+      for (char c : text)
+        if (!(c == ' ' && (squeezed.empty() || squeezed.back() == ' '))) squeezed += c;
+      while (!squeezed.empty() && squeezed.back() == ' ') squeezed.pop_back();
+      text = squeezed;
+    }
+    cdio_destroy(p);
+  }
+  return text;
+}
+
+void addDrive(const std::string& path, bool image) {
+  Drive d;
+  d.path = path;
+  d.image = image;
+  d.params.nSpeed = 0;
+  d.params.bJitterCorrection = CR_TRUE;
+  d.params.bAtapi = image ? CR_FALSE : CR_TRUE;
+  d.params.nOutputFormat = STEREO44100;
+  setText(d.params, identify(d));
+  g_drives.push_back(std::move(d));
+}
+
+void paranoiaCallback(long inpos, paranoia_cb_mode_t function) {
+  if (function != PARANOIA_CB_SKIP && function != PARANOIA_CB_READERR) return;
+  ++g_jitterCount;
+  g_jitterInChunk = true;
+  const int32_t sector = static_cast<int32_t>(inpos / CD_FRAMEWORDS);
+  g_lastJitterFirst = sector;
+  g_lastJitterSecond = g_ripper ? sector - g_ripper->first : 0;
+}
+
+// Paranoia keeps its messages in a buffer; an error text there is a read that went wrong.
+void drainMessages(cdrom_drive_t* d, int32_t sector, int32_t rangeStart) {
+  if (char* m = cdio_cddap_messages(d)) cdio_cddap_free_messages(m);
+  if (char* e = cdio_cddap_errors(d)) {
+    cdio_cddap_free_messages(e);
+    ++g_jitterCount;
+    g_jitterInChunk = true;
+    g_lastJitterFirst = sector;
+    g_lastJitterSecond = sector - rangeStart;
+  }
+}
+
+void freeRipper() {
+  if (!g_ripper) return;
+  if (g_ripper->soxr) soxr_delete(g_ripper->soxr);
+  if (g_ripper->paranoia) cdio_paranoia_free(g_ripper->paranoia);
+  // The cdio handle belongs to the drive, so only the cdda layer goes here.
+  if (g_ripper->cdda) cdio_cddap_close_no_free_cdio(g_ripper->cdda);
+  delete g_ripper;
+  g_ripper = nullptr;
+}
+
+bool openCdio(Drive& d) {
+  if (d.trayOpen) return false;
+  if (!d.cdio) d.cdio = cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE);
+  return d.cdio != nullptr;
+}
+
+// Appends converted output for `frames` stereo input frames held in `in`.
+void convert(Ripper& r, const int16_t* in, size_t frames) {
+  const int ch = r.shape.channels;
+  const int16_t* src = in;
+  if (ch == 1) {
+    r.mixed.resize(frames);
+    for (size_t i = 0; i < frames; ++i)
+      r.mixed[i] = static_cast<int16_t>((in[2 * i] + in[2 * i + 1]) / 2);
+    src = r.mixed.data();
+  }
+  if (!r.soxr) {
+    r.pending.insert(r.pending.end(), src, src + frames * static_cast<size_t>(ch));
+    r.framesDelivered += static_cast<int64_t>(frames);
+    return;
+  }
+  // Resample in slices into the pending buffer's free tail.
+  size_t done = 0;
+  bool flushing = frames == 0;
+  for (;;) {
+    const size_t room = 4096;
+    const size_t old = r.pending.size();
+    r.pending.resize(old + room * static_cast<size_t>(ch));
+    size_t idone = 0, odone = 0;
+    soxr_process(r.soxr, flushing ? nullptr : src + done * static_cast<size_t>(ch),
+                 flushing ? 0 : frames - done, &idone, r.pending.data() + old, room, &odone);
+    // Never deliver more than the range yields, whatever the resampler's tail holds.
+    const int64_t allowed = std::max<int64_t>(0, r.framesExpected - r.framesDelivered);
+    odone = std::min<size_t>(odone, static_cast<size_t>(allowed));
+    r.pending.resize(old + odone * static_cast<size_t>(ch));
+    r.framesDelivered += static_cast<int64_t>(odone);
+    done += idone;
+    if (!flushing && done >= frames && odone == 0) break;
+    if (flushing && odone == 0) break;
+  }
+}
+
+void finishSource(Ripper& r) {
+  r.sourceDone = true;
+  if (r.soxr) convert(r, nullptr, 0);
+  // A resampler that came up short is padded so that the duration is exact.
+  if (r.framesDelivered < r.framesExpected) {
+    r.pending.resize(r.pending.size() +
+                     static_cast<size_t>(r.framesExpected - r.framesDelivered) *
+                         static_cast<size_t>(r.shape.channels));
+    r.framesDelivered = r.framesExpected;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+CDEX_ERR CR_AddDrive(const char* path) {
+  if (g_initialised || !path || !*path) return CDEX_ERROR;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return CDEX_ERROR;
+  g_added.emplace_back(path);
+  return CDEX_OK;
+}
+
+void CR_DeInit(void) {
+  freeRipper();
+  for (auto& d : g_drives) closeCdio(d);
+  g_drives.clear();
+  g_added.clear();
+  g_active = 0;
+  g_initialised = false;
+}
+
+int32_t CR_GetCDRipVersion(void) { return kVersion; }
+
+CDEX_ERR CR_Init(void) {
+  if (g_initialised) return CDEX_OK;
+  cdio_loglevel_default = CDIO_LOG_ERROR;
+  if (char** devs = cdio_get_devices(DRIVER_DEVICE)) {
+    for (char** p = devs; *p; ++p) addDrive(*p, false);
+    cdio_free_device_list(devs);
+  }
+  for (const auto& path : g_added) {
+    const bool known = std::any_of(g_drives.begin(), g_drives.end(),
+                                   [&](const Drive& d) { return d.path == path; });
+    if (!known) addDrive(path, isImagePath(path));
+  }
+  g_active = 0;
+  g_initialised = true;
+  return g_drives.empty() ? CDEX_ERROR : CDEX_OK;
+}
+
+int32_t CR_GetNumCDROM(void) { return static_cast<int32_t>(g_drives.size()); }
+int32_t CR_GetActiveCDROM(void) { return g_active; }
+
+CDEX_ERR CR_SetActiveCDROM(int32_t index) {
+  if (index < 0 || index >= static_cast<int32_t>(g_drives.size()) || g_ripper) return CDEX_ERROR;
+  g_active = index;
+  return CDEX_OK;
+}
+
+CDEX_ERR CR_GetCDROMParameters(CDROMPARAMS* params) {
+  Drive* d = active();
+  if (!d || !params) return CDEX_ERROR;
+  *params = d->params;
+  return CDEX_OK;
+}
+
+CDEX_ERR CR_SetCDROMParameters(const CDROMPARAMS* params) {
+  Drive* d = active();
+  if (!d || !params || params->nOutputFormat > MONO11025) return CDEX_ERROR;
+  d->params = *params;
+  if (!d->image && params->nSpeed > 0 && openCdio(*d)) cdio_set_speed(d->cdio, params->nSpeed);
+  return CDEX_OK;
+}
+
+CDEX_ERR CR_ReadToc(void) {
+  Drive* d = active();
+  if (!d) return CDEX_ERROR;
+  d->toc.clear();
+  if (g_ripper) return CDEX_ERROR;
+  // A device may have had its disc changed since the last look: open it afresh.
+  if (!d->image) closeCdio(*d);
+  if (!openCdio(*d)) return CDEX_ERROR;
+  const track_t firstTrack = cdio_get_first_track_num(d->cdio);
+  const track_t count = cdio_get_num_tracks(d->cdio);
+  if (firstTrack == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
+    closeCdio(*d);
+    return CDEX_ERROR;
+  }
+  for (track_t t = firstTrack; t < firstTrack + count; ++t) {
+    TOCENTRY e{};
+    e.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio, t));
+    e.btFlag = cdio_get_track_format(d->cdio, t) == TRACK_FORMAT_AUDIO ? CR_FLAG_AUDIO
+                                                                      : CR_FLAG_DATA;
+    e.btTrackNumber = t;
+    d->toc.push_back(e);
+  }
+  TOCENTRY lead{};
+  lead.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio, CDIO_CDROM_LEADOUT_TRACK));
+  lead.btFlag = CR_FLAG_DATA;
+  lead.btTrackNumber = CDIO_CDROM_LEADOUT_TRACK;
+  d->toc.push_back(lead);
+  return CDEX_OK;
+}
+
+int32_t CR_GetNumTocEntries(void) {
+  Drive* d = active();
+  return d && !d->toc.empty() ? static_cast<int32_t>(d->toc.size()) - 1 : 0;
+}
+
+TOCENTRY CR_GetTocEntry(int32_t index) {
+  Drive* d = active();
+  if (!d || index < 0 || index >= static_cast<int32_t>(d->toc.size())) return TOCENTRY{};
+  return d->toc[static_cast<size_t>(index)];
+}
+
+CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector) {
+  Drive* d = active();
+  if (!d || !bufferSize || g_ripper || d->toc.empty()) return CDEX_ERROR;
+  const int32_t leadOut = static_cast<int32_t>(d->toc.back().dwStartSector);
+  if (startSector < 0 || endSector < startSector || endSector >= leadOut) return CDEX_ERROR;
+  if (!openCdio(*d)) return CDEX_ERROR;
+
+  auto* r = new Ripper;
+  g_ripper = r;
+  r->cdda = cdio_cddap_identify_cdio(d->cdio, CDDA_MESSAGE_LOGIT, nullptr);
+  if (!r->cdda || cdio_cddap_open(r->cdda) != 0) {
+    freeRipper();
+    return CDEX_ERROR;
+  }
+  if (char* m = cdio_cddap_messages(r->cdda)) cdio_cddap_free_messages(m);
+  if (char* e = cdio_cddap_errors(r->cdda)) cdio_cddap_free_messages(e);
+  r->paranoia = cdio_paranoia_init(r->cdda);
+  if (!r->paranoia) {
+    freeRipper();
+    return CDEX_ERROR;
+  }
+  // Full mode as cd-paranoia runs it: every check, but a hopeless sector is skipped and
+  // reported rather than retried for ever.
+  cdio_paranoia_modeset(r->paranoia, d->params.bJitterCorrection
+                                         ? PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP
+                                         : PARANOIA_MODE_DISABLE);
+  cdio_paranoia_seek(r->paranoia, startSector, SEEK_SET);
+
+  r->first = startSector;
+  r->last = endSector;
+  r->next = startSector;
+  r->shape = shapeOf(d->params.nOutputFormat);
+  const int64_t inFrames = static_cast<int64_t>(endSector - startSector + 1) * 588;
+  r->framesExpected = inFrames * static_cast<int64_t>(r->shape.rate) / 44100;
+  if (r->shape.rate != 44100) {
+    soxr_error_t err = nullptr;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
+    r->soxr = soxr_create(44100, r->shape.rate, static_cast<unsigned>(r->shape.channels), &err,
+                          &io, &q, nullptr);
+    if (!r->soxr || err) {
+      freeRipper();
+      return CDEX_ERROR;
+    }
+  }
+  r->bufferSize = kChunkSectors * kSectorBytes;
+  r->pending.reserve(static_cast<size_t>(r->bufferSize) * 2);
+  r->mixed.reserve(static_cast<size_t>(kChunkSectors) * 588);
+  g_jitterCount = 0;
+  g_lastJitterFirst = g_lastJitterSecond = 0;
+  *bufferSize = r->bufferSize;
+  return CDEX_OK;
+}
+
+CDEX_ERR CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*abort*/) {
+  if (numBytes) *numBytes = 0;
+  Ripper* r = g_ripper;
+  if (!r || !buffer || !numBytes) return CDEX_ERROR;
+  g_jitterInChunk = false;
+
+  // Read one chunk of sectors unless enough converted output is already waiting.
+  const size_t sampleBytes = sizeof(int16_t);
+  const size_t waiting = (r->pending.size() - r->pendingPos) * sampleBytes;
+  if (!r->sourceDone && waiting < static_cast<size_t>(r->bufferSize)) {
+    // Compact first so the buffer does not grow over the range.
+    r->pending.erase(r->pending.begin(), r->pending.begin() + static_cast<long>(r->pendingPos));
+    r->pendingPos = 0;
+    const int32_t n = std::min(kChunkSectors, r->last - r->next + 1);
+    for (int32_t s = 0; s < n; ++s) {
+      const int16_t* data = cdio_paranoia_read(r->paranoia, paranoiaCallback);
+      drainMessages(r->cdda, r->next, r->first);
+      static const int16_t silence[kSectorBytes / 2] = {};
+      if (!data) {
+        // Nothing came back for this sector: it is counted as damaged and left silent.
+        ++g_jitterCount;
+        g_jitterInChunk = true;
+        g_lastJitterFirst = r->next;
+        g_lastJitterSecond = r->next - r->first;
+        data = silence;
+      }
+      convert(*r, data, 588);
+      ++r->next;
+    }
+    if (r->next > r->last) finishSource(*r);
+  }
+
+  const size_t avail = (r->pending.size() - r->pendingPos) * sampleBytes;
+  const size_t give = std::min(avail, static_cast<size_t>(r->bufferSize));
+  std::memcpy(buffer, r->pending.data() + r->pendingPos, give);
+  r->pendingPos += give / sampleBytes;
+  *numBytes = static_cast<int32_t>(give);
+
+  // A damaged last chunk reports its damage first; the next call then ends the range.
+  if (g_jitterInChunk) return CDEX_JITTER_ERROR;
+  if (r->sourceDone && r->pendingPos == r->pending.size()) return CDEX_RIPPING_DONE;
+  return CDEX_OK;
+}
+
+int32_t CR_GetPercentCompleted(void) {
+  const Ripper* r = g_ripper;
+  if (!r) return 0;
+  const int64_t total = r->last - r->first + 1;
+  const int64_t done = r->next - r->first;
+  return static_cast<int32_t>(std::clamp<int64_t>(done * 100 / total, 0, 100));
+}
+
+void CR_GetLastJitterErrorPosition(int32_t* first, int32_t* second) {
+  if (first) *first = g_lastJitterFirst;
+  if (second) *second = g_lastJitterSecond;
+}
+
+int32_t CR_GetNumberOfJitterErrors(void) { return g_jitterCount; }
+
+CDEX_ERR CR_CloseRipper(void) {
+  if (!g_ripper) return CDEX_ERROR;
+  freeRipper();
+  return CDEX_OK;
+}
+
+CDEX_ERR CR_PlayTrack(int32_t trackNum) {
+  Drive* d = active();
+  if (!d || d->image || d->toc.empty() || !openCdio(*d)) return CDEX_ERROR;
+  const int32_t n = static_cast<int32_t>(d->toc.size()) - 1;
+  if (trackNum < 1 || trackNum > n) return CDEX_ERROR;
+  msf_t start, end;
+  cdio_lsn_to_msf(static_cast<lsn_t>(d->toc[static_cast<size_t>(trackNum - 1)].dwStartSector),
+                  &start);
+  cdio_lsn_to_msf(static_cast<lsn_t>(d->toc.back().dwStartSector) - 1, &end);
+  return cdio_audio_play_msf(d->cdio, &start, &end) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
+}
+
+CDEX_ERR CR_StopPlayTrack(void) {
+  Drive* d = active();
+  if (!d || d->image || !d->cdio) return CDEX_ERROR;
+  return cdio_audio_stop(d->cdio) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
+}
+
+CDEX_ERR CR_PauseCD(int32_t pause) {
+  Drive* d = active();
+  if (!d || d->image || !d->cdio) return CDEX_ERROR;
+  const auto rc = pause ? cdio_audio_pause(d->cdio) : cdio_audio_resume(d->cdio);
+  return rc == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
+}
+
+CDEX_ERR CR_EjectCD(int32_t eject) {
+  Drive* d = active();
+  if (!d || g_ripper) return CDEX_ERROR;
+  if (d->image) {
+    d->trayOpen = eject != 0;
+    if (d->trayOpen) {
+      closeCdio(*d);
+      d->toc.clear();
+    }
+    return CDEX_OK;
+  }
+  closeCdio(*d);
+  d->toc.clear();
+  const auto rc = eject ? cdio_eject_media_drive(d->path.c_str())
+                        : cdio_close_tray(d->path.c_str(), nullptr);
+  return rc == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
+}
+
+CDEX_ERR CR_GetPlayPosition(int32_t* first, int32_t* second) {
+  if (first) *first = 0;
+  if (second) *second = 0;
+  Drive* d = active();
+  if (!d || d->image || !d->cdio) return CDEX_ERROR;
+  cdio_subchannel_t sub{};
+  if (cdio_audio_read_subchannel(d->cdio, &sub) != DRIVER_OP_SUCCESS) return CDEX_ERROR;
+  if (first) *first = sub.track;
+  if (second) *second = static_cast<int32_t>(cdio_msf_to_lsn(&sub.abs_addr));
+  return CDEX_OK;
+}
+
+}  // extern "C"

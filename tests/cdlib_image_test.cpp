@@ -1,0 +1,242 @@
+// The real CD library and TCDRIP over disc images written by the fixture generator (and by
+// hand): table of contents, drive names, extraction bytes, output formats, eject.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "cdrip/CDRIP.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+class CdLibImage : public ::testing::Test {
+ protected:
+  void SetUp() override { CR_DeInit(); }
+  void TearDown() override { CR_DeInit(); }
+
+  // Offers the images and initialises the library, as a program does with its arguments.
+  void offer(const std::vector<fs::path>& images) {
+    for (const auto& p : images) ASSERT_EQ(CR_AddDrive(p.c_str()), CDEX_OK) << p;
+  }
+
+  // Reads StartSector..EndSector through the library; checks the chunk contract on the way.
+  std::string ripRange(int32_t start, int32_t end, int* jitterChunks = nullptr) {
+    int32_t bufferSize = 0;
+    EXPECT_EQ(CR_OpenRipper(&bufferSize, start, end), CDEX_OK);
+    EXPECT_GT(bufferSize, 0);
+    std::vector<uint8_t> buf(static_cast<size_t>(bufferSize));
+    std::string out;
+    int lastPercent = 0;
+    for (int guard = 0; guard < 1000000; ++guard) {
+      int32_t n = -1;
+      const CDEX_ERR st = CR_RipChunk(buf.data(), &n, -1);
+      EXPECT_NE(st, CDEX_ERROR);
+      EXPECT_GE(n, 0);
+      EXPECT_LE(n, bufferSize);
+      out.append(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n));
+      const int pct = CR_GetPercentCompleted();
+      EXPECT_GE(pct, lastPercent);
+      lastPercent = pct;
+      if (st == CDEX_JITTER_ERROR && jitterChunks) ++*jitterChunks;
+      if (st == CDEX_RIPPING_DONE) break;
+    }
+    EXPECT_EQ(lastPercent, 100);
+    EXPECT_EQ(CR_CloseRipper(), CDEX_OK);
+    return out;
+  }
+
+  TempDir tmp;
+};
+
+TEST_F(CdLibImage, TocOfGeneratedImage) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:300", "tone440:150", "data:100", "noise:75"});
+  offer({cue});
+  TCDRIP r;
+  ASSERT_EQ(r.GetNumCDROM(), 1);
+  EXPECT_EQ(r.DriveName(), "Disc image disc.cue");
+  ASSERT_EQ(r.TrackCount(), 4);
+  const int starts[] = {0, 300, 450, 550};
+  const int ends[] = {299, 449, 549, 624};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(r.Tracks().Objects(i).StartSector, starts[i]) << i;
+    EXPECT_EQ(r.Tracks().Objects(i).EndSector, ends[i]) << i;
+  }
+  EXPECT_TRUE(r.IsAudioTrack(0));
+  EXPECT_TRUE(r.IsAudioTrack(1));
+  EXPECT_FALSE(r.IsAudioTrack(2));
+  EXPECT_TRUE(r.IsAudioTrack(3));
+  EXPECT_EQ(CR_GetTocEntry(2).btFlag, CR_FLAG_DATA);
+  EXPECT_EQ(CR_GetTocEntry(0).btFlag, CR_FLAG_AUDIO);
+  EXPECT_EQ(CR_GetTocEntry(4).dwStartSector, 625u);  // the lead-out
+  EXPECT_EQ(r.TrackDuration(0), "0:04");
+}
+
+TEST_F(CdLibImage, HandWrittenCueWithPregapsAndLeadingDataTrack) {
+  // A generated bin described by another cue sheet, with CRLF line ends: a mixed-mode
+  // layout with the data track first and an INDEX 00 pregap before the second audio track.
+  // (libcdio finds the bin by the cue sheet's own stem.)
+  makeDisc(tmp.path(), "mixed", {"data:200", "music:400", "tone1000:300"});
+  writeFile(tmp / "mixed.cue",
+            "REM written by hand\r\n"
+            "FILE \"mixed.bin\" BINARY\r\n"
+            "  TRACK 01 MODE1/2352\r\n"
+            "    INDEX 01 00:00:00\r\n"
+            "  TRACK 02 AUDIO\r\n"
+            "    TITLE \"Two\"\r\n"
+            "    INDEX 01 00:02:50\r\n"
+            "  TRACK 03 AUDIO\r\n"
+            "    INDEX 00 00:06:50\r\n"
+            "    INDEX 01 00:08:00\r\n");
+  offer({tmp / "mixed.cue"});
+  TCDRIP r;
+  ASSERT_EQ(r.TrackCount(), 3);
+  EXPECT_FALSE(r.IsAudioTrack(0));
+  EXPECT_EQ(r.Tracks().Objects(1).StartSector, 200);
+  EXPECT_EQ(r.Tracks().Objects(1).EndSector, 599);  // the pregap belongs to the track before
+  EXPECT_EQ(r.Tracks().Objects(2).StartSector, 600);
+  EXPECT_EQ(r.Tracks().Objects(2).EndSector, 899);
+  // 0 -> 512, 200 -> A 350 (0:04:50, 1074), 600 -> A 750 (0:10:00, 2560)
+  EXPECT_EQ(r.DiscID(), "001032");
+}
+
+TEST_F(CdLibImage, SeveralImagesAreSeveralDrives) {
+  const auto a = makeDisc(tmp.path(), "a", {"music:100"});
+  const auto b = makeDisc(tmp.path(), "b", {"music:100", "music:200"});
+  offer({a, b});
+  TCDRIP r;
+  ASSERT_EQ(r.GetNumCDROM(), 2);
+  r.SelectDrive(1);
+  EXPECT_EQ(r.DriveName(), "Disc image b.cue");
+  EXPECT_EQ(r.TrackCount(), 2);
+  r.SelectDrive(0);
+  EXPECT_EQ(r.TrackCount(), 1);
+  r.SelectDrive(2);  // refused: keeps drive 0
+  EXPECT_EQ(r.CDRomNum(), 0);
+  EXPECT_EQ(r.TrackCount(), 1);
+}
+
+TEST_F(CdLibImage, AddingRefusesMissingPathsAndGarbageImagesHaveNoDisc) {
+  EXPECT_EQ(CR_AddDrive((tmp / "nothing.cue").c_str()), CDEX_ERROR);
+  writeFile(tmp / "junk.cue", std::string("\x01\x02 not a cue sheet\n", 20));
+  offer({tmp / "junk.cue"});
+  TCDRIP r;
+  EXPECT_EQ(r.GetNumCDROM(), 1);
+  EXPECT_EQ(r.TrackCount(), 0);
+  EXPECT_EQ(CR_ReadToc(), CDEX_ERROR);
+}
+
+TEST_F(CdLibImage, ExtractionDeliversExactlyTheRangeInclusive) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:200", "noise:173", "tone440:90"});
+  const std::string bin = readFile(tmp / "disc.bin");
+  offer({cue});
+  TCDRIP r;
+  for (const int32_t jitter : {CR_TRUE, CR_FALSE}) {
+    CDRipParams().bJitterCorrection = jitter;
+    ASSERT_TRUE(r.ApplyParameters());
+    int jitterChunks = 0;
+    const std::string got = ripRange(200, 372, &jitterChunks);
+    ASSERT_EQ(got.size(), 173u * 2352u);
+    EXPECT_TRUE(got == bin.substr(200 * 2352, 173 * 2352)) << "jitter " << jitter;
+    EXPECT_EQ(jitterChunks, 0);
+    EXPECT_EQ(CR_GetNumberOfJitterErrors(), 0);
+  }
+  // A single sector, and the last sector of the disc.
+  EXPECT_TRUE(ripRange(5, 5) == bin.substr(5 * 2352, 2352));
+  EXPECT_TRUE(ripRange(462, 462) == bin.substr(462 * 2352, 2352));
+}
+
+TEST_F(CdLibImage, OpenRipperRefusesBadRangesAndOneRipperAtATime) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:100"});
+  offer({cue});
+  TCDRIP r;
+  int32_t size = 0;
+  EXPECT_EQ(CR_OpenRipper(&size, 50, 100), CDEX_ERROR);  // past the lead-out
+  EXPECT_EQ(CR_OpenRipper(&size, 60, 50), CDEX_ERROR);
+  EXPECT_EQ(CR_OpenRipper(&size, -1, 50), CDEX_ERROR);
+  ASSERT_EQ(CR_OpenRipper(&size, 0, 99), CDEX_OK);
+  EXPECT_EQ(CR_OpenRipper(&size, 0, 99), CDEX_ERROR);
+  EXPECT_EQ(CR_SetActiveCDROM(0), CDEX_ERROR);  // no drive change in the middle of a rip
+  EXPECT_EQ(CR_CloseRipper(), CDEX_OK);
+  EXPECT_EQ(CR_CloseRipper(), CDEX_ERROR);
+  uint8_t b[4];
+  int32_t n = 0;
+  EXPECT_EQ(CR_RipChunk(b, &n, -1), CDEX_ERROR);
+}
+
+TEST_F(CdLibImage, ParameterRecordRoundTripsAndRefusesUnknownFormats) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:100"});
+  offer({cue});
+  CR_Init();
+  CDROMPARAMS p{};
+  ASSERT_EQ(CR_GetCDROMParameters(&p), CDEX_OK);
+  EXPECT_EQ(p.bJitterCorrection, CR_TRUE);
+  p.reserved3[2] = 0x5A;  // bytes the library does not use pass through
+  p.nOutputFormat = MONO22050;
+  ASSERT_EQ(CR_SetCDROMParameters(&p), CDEX_OK);
+  CDROMPARAMS back{};
+  ASSERT_EQ(CR_GetCDROMParameters(&back), CDEX_OK);
+  EXPECT_EQ(std::memcmp(&p, &back, sizeof p), 0);
+  p.nOutputFormat = 6;
+  EXPECT_EQ(CR_SetCDROMParameters(&p), CDEX_ERROR);
+}
+
+// Counts sign changes of one channel: twice the dominant frequency of a clean tone.
+double crossingsPerSecond(const std::string& pcm, int channels, int rate, int channel) {
+  const auto* s = reinterpret_cast<const int16_t*>(pcm.data());
+  const size_t frames = pcm.size() / 2 / static_cast<size_t>(channels);
+  int crossings = 0;
+  for (size_t i = 1; i < frames; ++i) {
+    const int a = s[(i - 1) * static_cast<size_t>(channels) + static_cast<size_t>(channel)];
+    const int b = s[i * static_cast<size_t>(channels) + static_cast<size_t>(channel)];
+    if ((a < 0) != (b < 0)) ++crossings;
+  }
+  return crossings * static_cast<double>(rate) / static_cast<double>(frames);
+}
+
+TEST_F(CdLibImage, EveryOutputFormatHasItsRateChannelsAndLength) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"tone440:300"});
+  const std::string bin = readFile(tmp / "disc.bin");
+  offer({cue});
+  TCDRIP r;
+  struct Case {
+    TOutputFormat format;
+    int channels, rate;
+  };
+  for (const Case c : {Case{STEREO44100, 2, 44100}, Case{MONO44100, 1, 44100}, Case{STEREO22050, 2, 22050},
+                       Case{MONO22050, 1, 22050}, Case{STEREO11025, 2, 11025}, Case{MONO11025, 1, 11025}}) {
+    r.ApplyOutputFormat(c.format);
+    ASSERT_TRUE(r.ApplyParameters());
+    const std::string got = ripRange(0, 299);
+    const size_t frames = 300u * 588u * static_cast<size_t>(c.rate) / 44100u;
+    ASSERT_EQ(got.size(), frames * static_cast<size_t>(c.channels) * 2) << int(c.format);
+    // The 440 Hz tone survives downmix and rate conversion.
+    EXPECT_NEAR(crossingsPerSecond(got, c.channels, c.rate, 0), 880.0, 25.0) << int(c.format);
+    if (c.format == MONO44100) {
+      const auto* in = reinterpret_cast<const int16_t*>(bin.data());
+      const auto* out = reinterpret_cast<const int16_t*>(got.data());
+      for (size_t i = 0; i < frames; i += 997) EXPECT_EQ(out[i], (in[2 * i] + in[2 * i + 1]) / 2);
+    }
+  }
+}
+
+TEST_F(CdLibImage, EjectedImageHasNoDiscUntilTheTrayCloses) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:100", "music:100"});
+  offer({cue});
+  TCDRIP r;
+  ASSERT_EQ(r.TrackCount(), 2);
+  EXPECT_EQ(r.PlayTrack(1), CDEX_ERROR);  // images do not play
+  EXPECT_EQ(r.EjectCD(true), CDEX_OK);
+  r.SelectDrive(0);
+  EXPECT_EQ(r.TrackCount(), 0);
+  EXPECT_EQ(r.DiscID(), "000000");
+  int32_t size = 0;
+  EXPECT_EQ(CR_OpenRipper(&size, 0, 10), CDEX_ERROR);
+  EXPECT_EQ(r.EjectCD(false), CDEX_OK);
+  r.SelectDrive(0);
+  EXPECT_EQ(r.TrackCount(), 2);
+}
+
+}  // namespace
