@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,11 +25,15 @@ constexpr int32_t kVersion = 115;
 constexpr int kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352
 constexpr int kChunkSectors = 27;                     // about a third of a second per chunk
 
+struct CdioCloser {
+  void operator()(CdIo_t* p) const { cdio_destroy(p); }
+};
+
 struct Drive {
   std::string path;
   bool image = false;
   CDROMPARAMS params{};
-  CdIo_t* cdio = nullptr;
+  std::unique_ptr<CdIo_t, CdioCloser> cdio;
   bool trayOpen = false;
   std::vector<TOCENTRY> toc;  // tracks, then the lead-out
 };
@@ -51,6 +56,15 @@ OutputShape shapeOf(uint8_t format) {
 
 // One open extraction.
 struct Ripper {
+  Ripper() = default;
+  Ripper(const Ripper&) = delete;
+  Ripper& operator=(const Ripper&) = delete;
+  ~Ripper() {
+    if (soxr) soxr_delete(soxr);
+    if (paranoia) cdio_paranoia_free(paranoia);
+    // The cdio handle belongs to the drive, so only the cdda layer goes here.
+    if (cdda) cdio_cddap_close_no_free_cdio(cdda);
+  }
   cdrom_drive_t* cdda = nullptr;
   cdrom_paranoia_t* paranoia = nullptr;
   soxr_t soxr = nullptr;
@@ -70,7 +84,7 @@ std::vector<std::string> g_added;
 std::vector<Drive> g_drives;
 int32_t g_active = 0;
 bool g_initialised = false;
-Ripper* g_ripper = nullptr;
+std::unique_ptr<Ripper> g_ripper;
 
 // Paranoia reports through a plain function pointer, so its findings land here.
 int32_t g_jitterCount = 0;
@@ -82,10 +96,7 @@ Drive* active() {
   return &g_drives[static_cast<size_t>(g_active)];
 }
 
-void closeCdio(Drive& d) {
-  if (d.cdio) cdio_destroy(d.cdio);
-  d.cdio = nullptr;
-}
+void closeCdio(Drive& d) { d.cdio.reset(); }
 
 bool isImagePath(const std::string& path) {
   std::error_code ec;
@@ -149,19 +160,11 @@ void drainMessages(cdrom_drive_t* d, int32_t sector, int32_t rangeStart) {
   }
 }
 
-void freeRipper() {
-  if (!g_ripper) return;
-  if (g_ripper->soxr) soxr_delete(g_ripper->soxr);
-  if (g_ripper->paranoia) cdio_paranoia_free(g_ripper->paranoia);
-  // The cdio handle belongs to the drive, so only the cdda layer goes here.
-  if (g_ripper->cdda) cdio_cddap_close_no_free_cdio(g_ripper->cdda);
-  delete g_ripper;
-  g_ripper = nullptr;
-}
+void freeRipper() { g_ripper.reset(); }
 
 bool openCdio(Drive& d) {
   if (d.trayOpen) return false;
-  if (!d.cdio) d.cdio = cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE);
+  if (!d.cdio) d.cdio.reset(cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE));
   return d.cdio != nullptr;
 }
 
@@ -273,7 +276,7 @@ CDEX_ERR CR_SetCDROMParameters(const CDROMPARAMS* params) {
   Drive* d = active();
   if (!d || !params || params->nOutputFormat > MONO11025) return CDEX_ERROR;
   d->params = *params;
-  if (!d->image && params->nSpeed > 0 && openCdio(*d)) cdio_set_speed(d->cdio, params->nSpeed);
+  if (!d->image && params->nSpeed > 0 && openCdio(*d)) cdio_set_speed(d->cdio.get(), params->nSpeed);
   return CDEX_OK;
 }
 
@@ -285,22 +288,22 @@ CDEX_ERR CR_ReadToc(void) {
   // A device may have had its disc changed since the last look: open it afresh.
   if (!d->image) closeCdio(*d);
   if (!openCdio(*d)) return CDEX_ERROR;
-  const track_t firstTrack = cdio_get_first_track_num(d->cdio);
-  const track_t count = cdio_get_num_tracks(d->cdio);
+  const track_t firstTrack = cdio_get_first_track_num(d->cdio.get());
+  const track_t count = cdio_get_num_tracks(d->cdio.get());
   if (firstTrack == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
     closeCdio(*d);
     return CDEX_ERROR;
   }
   for (track_t t = firstTrack; t < firstTrack + count; ++t) {
     TOCENTRY e{};
-    e.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio, t));
-    e.btFlag = cdio_get_track_format(d->cdio, t) == TRACK_FORMAT_AUDIO ? CR_FLAG_AUDIO
+    e.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio.get(), t));
+    e.btFlag = cdio_get_track_format(d->cdio.get(), t) == TRACK_FORMAT_AUDIO ? CR_FLAG_AUDIO
                                                                       : CR_FLAG_DATA;
     e.btTrackNumber = t;
     d->toc.push_back(e);
   }
   TOCENTRY lead{};
-  lead.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio, CDIO_CDROM_LEADOUT_TRACK));
+  lead.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio.get(), CDIO_CDROM_LEADOUT_TRACK));
   lead.btFlag = CR_FLAG_DATA;
   lead.btTrackNumber = CDIO_CDROM_LEADOUT_TRACK;
   d->toc.push_back(lead);
@@ -325,9 +328,9 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
   if (startSector < 0 || endSector < startSector || endSector >= leadOut) return CDEX_ERROR;
   if (!openCdio(*d)) return CDEX_ERROR;
 
-  auto* r = new Ripper;
-  g_ripper = r;
-  r->cdda = cdio_cddap_identify_cdio(d->cdio, CDDA_MESSAGE_LOGIT, nullptr);
+  g_ripper = std::make_unique<Ripper>();
+  Ripper* r = g_ripper.get();
+  r->cdda = cdio_cddap_identify_cdio(d->cdio.get(), CDDA_MESSAGE_LOGIT, nullptr);
   if (!r->cdda || cdio_cddap_open(r->cdda) != 0) {
     freeRipper();
     return CDEX_ERROR;
@@ -374,7 +377,7 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
 
 CDEX_ERR CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*abort*/) {
   if (numBytes) *numBytes = 0;
-  Ripper* r = g_ripper;
+  Ripper* r = g_ripper.get();
   if (!r || !buffer || !numBytes) return CDEX_ERROR;
   g_jitterInChunk = false;
 
@@ -417,7 +420,7 @@ CDEX_ERR CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*abort*/) {
 }
 
 int32_t CR_GetPercentCompleted(void) {
-  const Ripper* r = g_ripper;
+  const Ripper* r = g_ripper.get();
   if (!r) return 0;
   const int64_t total = r->last - r->first + 1;
   const int64_t done = r->next - r->first;
@@ -446,19 +449,19 @@ CDEX_ERR CR_PlayTrack(int32_t trackNum) {
   cdio_lsn_to_msf(static_cast<lsn_t>(d->toc[static_cast<size_t>(trackNum - 1)].dwStartSector),
                   &start);
   cdio_lsn_to_msf(static_cast<lsn_t>(d->toc.back().dwStartSector) - 1, &end);
-  return cdio_audio_play_msf(d->cdio, &start, &end) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
+  return cdio_audio_play_msf(d->cdio.get(), &start, &end) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
 }
 
 CDEX_ERR CR_StopPlayTrack(void) {
   Drive* d = active();
   if (!d || d->image || !d->cdio) return CDEX_ERROR;
-  return cdio_audio_stop(d->cdio) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
+  return cdio_audio_stop(d->cdio.get()) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
 }
 
 CDEX_ERR CR_PauseCD(int32_t pause) {
   Drive* d = active();
   if (!d || d->image || !d->cdio) return CDEX_ERROR;
-  const auto rc = pause ? cdio_audio_pause(d->cdio) : cdio_audio_resume(d->cdio);
+  const auto rc = pause ? cdio_audio_pause(d->cdio.get()) : cdio_audio_resume(d->cdio.get());
   return rc == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
 }
 
@@ -486,7 +489,7 @@ CDEX_ERR CR_GetPlayPosition(int32_t* first, int32_t* second) {
   Drive* d = active();
   if (!d || d->image || !d->cdio) return CDEX_ERROR;
   cdio_subchannel_t sub{};
-  if (cdio_audio_read_subchannel(d->cdio, &sub) != DRIVER_OP_SUCCESS) return CDEX_ERROR;
+  if (cdio_audio_read_subchannel(d->cdio.get(), &sub) != DRIVER_OP_SUCCESS) return CDEX_ERROR;
   if (first) *first = sub.track;
   if (second) *second = static_cast<int32_t>(cdio_msf_to_lsn(&sub.abs_addr));
   return CDEX_OK;

@@ -35,7 +35,7 @@ TEST_F(CdripComponent, CreationReadsParametersAndTrackList) {
   EXPECT_EQ(r.OutputFormat(), MONO22050);
   EXPECT_EQ(r.Speed, 40);
   EXPECT_EQ(r.DriveTable.DriveType, SONY);
-  EXPECT_EQ(r.DriveTable.Density, 77);
+  EXPECT_EQ(int32_t{r.DriveTable.Density}, 77);
   EXPECT_TRUE(r.JitterCorrect());
   EXPECT_EQ(CDRipParams().bJitterCorrection, -1);
   ASSERT_EQ(r.TrackCount(), 2);
@@ -240,8 +240,8 @@ TEST_F(CdripComponent, StoredFormValuesSelectDriveZero) {
   EXPECT_FALSE(r.Encode);
   EXPECT_EQ(r.Version, "115");
   EXPECT_EQ(r.Speed, 32);
-  EXPECT_EQ(r.DriveTable.Density, 16777216);
-  EXPECT_EQ(r.DriveTable.Atapi, -1);
+  EXPECT_EQ(int32_t{r.DriveTable.Density}, 16777216);
+  EXPECT_EQ(int32_t{r.DriveTable.Atapi}, -1);
 }
 
 TEST_F(CdripComponent, PlayerCallsPassLibraryBooleans) {

@@ -1,0 +1,424 @@
+// The extraction loop and the coder against the scriptable CD and encoder libraries: block
+// cutting, statuses, progress, jitter lines, cancel, write and creation failures, headers.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "cdrip/CDRIP.h"
+#include "fake_cdrip.h"
+#include "fake_lame.h"
+#include "lame/LameCoder.h"
+#include "platform/events.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
+  return v;
+}
+
+uint32_t le32(const std::string& s, size_t at) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + static_cast<size_t>(i)]);
+  return v;
+}
+
+class RipFake : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    fakelame::reset();
+    CDRipParams() = CDROMPARAMS{};
+    platform::SetProcessMessagesHook(nullptr);
+    fake::script().drives = {fake::driveWithTracks({0, 1000, 2000}, 3000)};
+    ripper = std::make_unique<TCDRIP>();
+  }
+  void TearDown() override { platform::SetProcessMessagesHook(nullptr); }
+
+  void chunks(std::vector<fake::Chunk> c) { fake::script().chunks = std::move(c); }
+
+  TempDir tmp;
+  std::unique_ptr<TCDRIP> ripper;
+};
+
+TEST_F(RipFake, BlocksAreCutFromChunksWithTheCarryAndTheLastPartBlockIsEncoded) {
+  TLameCoder coder;
+  ripper->AttachCoder(&coder);
+  ripper->Encode = true;
+  const auto c1 = pattern(10000, 1), c2 = pattern(10000, 2), c3 = pattern(5000, 3);
+  chunks({{CDEX_OK, c1, 40}, {CDEX_OK, c2, 80}, {CDEX_RIPPING_DONE, c3, 100}});
+  ripper->RipSectors(1000, 1999, (tmp / "Track02.wav").string());
+
+  // 10000 -> 2 blocks of 4608, 784 left; 10784 -> 2, 1568 left; 6568 -> 1, 1960 left.
+  const auto& counts = fakelame::script().encodeCounts;
+  EXPECT_EQ(counts, (std::vector<uint32_t>{2304, 2304, 2304, 2304, 2304, 980}));
+  std::string stream;
+  for (const auto* c : {&c1, &c2, &c3}) stream.append(c->begin(), c->end());
+  std::string blocks;
+  for (const auto& b : fakelame::script().encodedBlocks) blocks += b;
+  EXPECT_TRUE(blocks == stream) << "blocks must be the delivered bytes, in order, none lost";
+
+  std::string want;
+  for (size_t i = 0; i < counts.size(); ++i) want += fakelame::outputFor(i, counts[i]);
+  want += "<flush>";
+  EXPECT_EQ(readFile(tmp / "Track02.mp3"), want);
+  EXPECT_FALSE(fs::exists(tmp / "Track02.wav"));
+  const auto& calls = fakelame::script().calls;
+  EXPECT_EQ(calls.front(), "beInitStream");
+  EXPECT_EQ(calls.back(), "beCloseStream");
+}
+
+TEST_F(RipFake, ProgressFiresOncePerChunkAndFailedChunksAddNothing) {
+  std::vector<int> percents;
+  ripper->OnProgress = [&](TCDRIP&, uint16_t p) { percents.push_back(p); };
+  int pumped = 0;
+  platform::SetProcessMessagesHook([&] { ++pumped; });
+  ripper->WriteWAV = false;
+  chunks({{CDEX_OK, pattern(100, 1), 10},
+          {CDEX_ERROR, pattern(100, 9), 20},  // data of a failed call is not used
+          {CDEX_JITTER_ERROR, pattern(50, 2), 30},
+          {CDEX_RIPPING_DONE, pattern(10, 3), 100}});
+  ripper->RipSectors(0, 999, (tmp / "raw.pcm").string());
+  EXPECT_EQ(percents, (std::vector<int>{10, 20, 30, 100}));
+  EXPECT_EQ(pumped, 4);
+  std::string want;
+  for (const auto& v : {pattern(100, 1), pattern(50, 2), pattern(10, 3)}) want.append(v.begin(), v.end());
+  EXPECT_EQ(readFile(tmp / "raw.pcm"), want);  // raw PCM: no header
+}
+
+TEST_F(RipFake, JitterLinesAccumulateOverExtractions) {
+  ripper->WriteWAV = false;
+  fake::script().jitterErrors = 2;
+  fake::Chunk bad1{CDEX_JITTER_ERROR, pattern(10, 1), 50, 1234, 5};
+  fake::Chunk bad2{CDEX_JITTER_ERROR, pattern(10, 1), 60, -1, 77};
+  chunks({bad1, bad2, {CDEX_RIPPING_DONE, {}, 100}});
+  ripper->RipSectors(0, 10, (tmp / "a.pcm").string());
+  EXPECT_EQ(ripper->JitterLog(), (std::vector<std::string>{"1234 5", "4294967295 77"}));
+  EXPECT_EQ(ripper->JitterErrorCount(), 2);
+  fake::script().nextChunk = 0;
+  fake::script().jitterErrors = 1;
+  chunks({{CDEX_JITTER_ERROR, pattern(10, 1), 50, 9, 9}, {CDEX_RIPPING_DONE, {}, 100}});
+  ripper->RipSectors(0, 10, (tmp / "b.pcm").string());
+  EXPECT_EQ(ripper->JitterLog().size(), 3u);
+  EXPECT_EQ(ripper->JitterLog().back(), "9 9");
+  EXPECT_EQ(ripper->JitterErrorCount(), 1);
+}
+
+TEST_F(RipFake, WavHeaderIsWrittenFirstThenStatesTheBytesWritten) {
+  ripper->WriteWAV = true;
+  const fs::path out = tmp / "Track02.wav";
+  std::string headerDuringRip;
+  fake::script().onChunk = [&](size_t i) {
+    if (i == 1) headerDuringRip = readFile(out).substr(0, 44);
+  };
+  // 1000 sectors, 1000..1999, delivered whole in 2352-byte chunks.
+  fake::script().bufferSize = 2352 * 100;
+  std::vector<fake::Chunk> c;
+  for (int i = 0; i < 10; ++i) c.push_back({i == 9 ? CDEX_RIPPING_DONE : CDEX_OK, pattern(2352 * 100, 1), i * 10});
+  chunks(c);
+  ripper->RipTrack(2, out.string());
+
+  ASSERT_EQ(headerDuringRip.size(), 44u);
+  EXPECT_EQ(headerDuringRip.substr(0, 4), "RIFF");
+  EXPECT_EQ(le32(headerDuringRip, 40), 2352000u);  // the whole range, inclusive
+  const std::string file = readFile(out);
+  ASSERT_EQ(file.size(), 44u + 2352000u);
+  EXPECT_EQ(file.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(le32(file, 16), 16u);
+  EXPECT_EQ(le32(file, 20), 1u | (2u << 16));      // PCM, 2 channels
+  EXPECT_EQ(le32(file, 24), 44100u);
+  EXPECT_EQ(le32(file, 28), 176400u);
+  EXPECT_EQ(le32(file, 32), 4u | (16u << 16));     // block align 4, 16 bits
+  EXPECT_EQ(file.substr(36, 4), "data");
+  EXPECT_EQ(le32(file, 40), 2352000u);
+  EXPECT_EQ(le32(file, 4), 2352036u);
+}
+
+TEST_F(RipFake, MonoAndLowRateHeadersDescribeTheFormat) {
+  ripper->WriteWAV = true;
+  ripper->ApplyOutputFormat(MONO11025);
+  chunks({{CDEX_RIPPING_DONE, pattern(294 * 4, 1), 100}});
+  ripper->RipSectors(0, 3, (tmp / "m.wav").string());
+  const std::string file = readFile(tmp / "m.wav");
+  EXPECT_EQ(le32(file, 20), 1u | (1u << 16));
+  EXPECT_EQ(le32(file, 24), 11025u);
+  EXPECT_EQ(le32(file, 28), 22050u);
+  EXPECT_EQ(le32(file, 40), 294u * 4);
+  EXPECT_EQ(fake::script().lastSetParams.nOutputFormat, MONO11025);
+}
+
+TEST_F(RipFake, CancelDuringFirstChunkKeepsAWellFormedPartialFile) {
+  ripper->WriteWAV = true;
+  platform::SetProcessMessagesHook([&] { ripper->CancelRip(); });
+  chunks({{CDEX_OK, pattern(2352, 1), 1}, {CDEX_OK, pattern(2352, 2), 2}, {CDEX_RIPPING_DONE, {}, 100}});
+  ripper->RipSectors(1000, 1999, (tmp / "c.wav").string());
+  const std::string file = readFile(tmp / "c.wav");
+  ASSERT_EQ(file.size(), 44u + 2352u);
+  EXPECT_EQ(le32(file, 40), 2352u);
+  EXPECT_EQ(le32(file, 4), 2352u + 36u);
+  EXPECT_EQ(fake::count("CR_RipChunk"), 1);
+  EXPECT_EQ(fake::count("CR_CloseRipper"), 1);
+
+  // The next extraction starts with the flag cleared; an MP3 gets the blocks and the flush.
+  TLameCoder coder;
+  ripper->AttachCoder(&coder);
+  ripper->Encode = true;
+  fake::script().nextChunk = 0;
+  chunks({{CDEX_OK, pattern(4608 + 100, 1), 1}, {CDEX_OK, pattern(2352, 2), 2}});
+  ripper->RipSectors(1000, 1999, (tmp / "c.wav").string());
+  EXPECT_EQ(readFile(tmp / "c.mp3"), fakelame::outputFor(0, 2304) + fakelame::outputFor(1, 50) + "<flush>");
+}
+
+// Files may not grow past `bytes` while it lives: writes beyond come back short.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit l = old_;
+    l.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &l);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    signal(SIGXFSZ, SIG_DFL);
+  }
+
+ private:
+  rlimit old_{};
+};
+
+TEST_F(RipFake, ShortWriteIsAWriteErrorAndThePartialFileStays) {
+  ripper->WriteWAV = true;
+  chunks({{CDEX_OK, pattern(100, 1), 1}, {CDEX_RIPPING_DONE, {}, 100}});
+  {
+    FileSizeLimit limit(50);
+    try {
+      ripper->RipSectors(0, 10, (tmp / "short.wav").string());
+      FAIL() << "expected a write error";
+    } catch (const ECDRIPError& e) {
+      EXPECT_STREQ(e.what(), "Write error");
+    }
+  }
+  EXPECT_EQ(fs::file_size(tmp / "short.wav"), 50u);
+  EXPECT_EQ(fake::count("CR_CloseRipper"), 1);
+  EXPECT_EQ(fake::count("CR_GetNumberOfJitterErrors"), 1);
+
+  // The encoder's flush is written by the closing steps, and its failure is reported too.
+  TLameCoder coder;
+  ripper->AttachCoder(&coder);
+  ripper->Encode = true;
+  fake::script().nextChunk = 0;
+  chunks({{CDEX_RIPPING_DONE, pattern(10, 1), 100}});
+  {
+    FileSizeLimit limit(8);  // room for "<0:5>", not for the flush after it
+    EXPECT_THROW(ripper->RipSectors(0, 10, (tmp / "short.wav").string()), ECDRIPError);
+  }
+  EXPECT_EQ(readFile(tmp / "short.mp3"), "<0:5><fl");
+  EXPECT_EQ(fakelame::script().calls.back(), "beCloseStream");
+}
+
+TEST_F(RipFake, UncreatableFileRaisesAfterClosingTheRipper) {
+  bool ended = false;
+  ripper->OnEndTrack = [&](TCDRIP&, uint16_t) { ended = true; };
+  const std::string name = (tmp / "no" / "such" / "Track01.wav").string();
+  try {
+    ripper->RipTrack(1, name);
+    FAIL() << "expected EFCreateError";
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot create file " + name);
+    EXPECT_FALSE(e.reason().empty());
+  }
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(fake::count("CR_OpenRipper"), 1);
+  EXPECT_EQ(fake::count("CR_RipChunk"), 0);
+  EXPECT_EQ(fake::count("CR_CloseRipper"), 1);
+}
+
+TEST_F(RipFake, RefusalsBeforeTheFileExists) {
+  int progress = 0;
+  ripper->OnProgress = [&](TCDRIP&, uint16_t) { ++progress; };
+  fake::script().openStatus = CDEX_ERROR;
+  ripper->RipSectors(0, 10, (tmp / "x.wav").string());  // silent
+  EXPECT_FALSE(fs::exists(tmp / "x.wav"));
+  EXPECT_EQ(progress, 0);
+  EXPECT_EQ(fake::count("CR_CloseRipper"), 0);
+
+  fake::script().setParamsStatus = CDEX_ERROR;
+  try {
+    ripper->RipSectors(0, 10, (tmp / "x.wav").string());
+    FAIL() << "expected ECDRIPError";
+  } catch (const ECDRIPError& e) {
+    EXPECT_STREQ(e.what(), "Invalid CD-ROM parameters");
+  }
+  EXPECT_EQ(fake::count("CR_OpenRipper"), 1);
+}
+
+TEST_F(RipFake, FileNamesAndHeadersByEncodeAndWriteWav) {
+  chunks({{CDEX_RIPPING_DONE, pattern(40, 1), 100}});
+  ripper->WriteWAV = true;
+  ripper->RipSectors(0, 10, (tmp / "Track03.wav").string());
+  EXPECT_EQ(fs::file_size(tmp / "Track03.wav"), 84u);
+
+  // Encode with no coder: the named .mp3 file is made, the audio is dropped.
+  ripper->Encode = true;
+  fake::script().nextChunk = 0;
+  ripper->RipSectors(0, 10, (tmp / "Track03.wav").string());
+  EXPECT_EQ(fs::file_size(tmp / "Track03.mp3"), 0u);
+
+  // Encode with WriteWAV: no WAV header in front of the MP3 data; the final header frame
+  // replaces the start of the stream.
+  TLameCoder coder;
+  ripper->AttachCoder(&coder);
+  fakelame::script().infoTag = "INFO";
+  fake::script().nextChunk = 0;
+  ripper->RipSectors(0, 10, (tmp / "Other.name").string());
+  EXPECT_EQ(readFile(tmp / "Other.mp3"), "INFO0><flush>");  // "<0:20>" begins the stream
+}
+
+TEST_F(RipFake, EncoderThatCannotStartIsAnError) {
+  TLameCoder coder;
+  ripper->AttachCoder(&coder);
+  ripper->Encode = true;
+  fakelame::script().initResult = BE_ERR_INVALID_FORMAT;
+  chunks({{CDEX_RIPPING_DONE, pattern(40, 1), 100}});
+  EXPECT_THROW(ripper->RipSectors(0, 10, (tmp / "e.wav").string()), ECDRIPError);
+  EXPECT_EQ(fake::count("CR_CloseRipper"), 1);
+  EXPECT_EQ(fake::count("CR_RipChunk"), 0);
+}
+
+TEST_F(RipFake, TheCoderFollowsTheOutputFormat) {
+  TLameCoder coder;
+  ripper->ApplyOutputFormat(MONO22050);
+  ripper->AttachCoder(&coder);
+  EXPECT_EQ(coder.Mode(), MONO);
+  EXPECT_EQ(coder.SampleRate(), 22050u);
+  ripper->ApplyOutputFormat(STEREO11025);
+  EXPECT_EQ(coder.Mode(), STEREO);
+  EXPECT_EQ(coder.SampleRate(), 11025u);
+  // The settings then choose the MP3 file's rate and mode; the encoder is told the input.
+  coder.SetSampleRate(44100);
+  coder.SetMode(JSTEREO);
+  coder.InitStream();
+  EXPECT_EQ(fakelame::script().lastConfig.dwSampleRate, 11025u);
+  EXPECT_EQ(fakelame::script().lastConfig.dwReSampleRate, 44100u);
+  EXPECT_EQ(fakelame::script().lastConfig.nMode, JSTEREO);
+  EXPECT_EQ(fakelame::script().lastConfig.dwInChannels, 0u);
+}
+
+// The coder on its own.
+
+TEST(LameCoder, ValuesAtCreation) {
+  fakelame::reset();
+  TLameCoder c;
+  EXPECT_EQ(c.SampleRate(), 44100u);
+  EXPECT_EQ(c.Bitrate(), 128u);
+  EXPECT_EQ(c.MaxBitrate(), 320u);
+  EXPECT_EQ(c.Quality(), NORMAL_QUALITY);
+  EXPECT_EQ(c.CRC(), -1);
+  EXPECT_EQ(c.Mode(), STEREO);
+  EXPECT_EQ(c.VBRQuality(), 4);
+  EXPECT_EQ(c.Private() | c.Copyright() | c.Original() | c.WriteVBRHeader() | c.EnableVBR(), 0);
+  EXPECT_EQ(c.DefaultExt, ".mp3");
+  EXPECT_EQ(c.SamplesPerChunk(), 0u);
+  EXPECT_EQ(c.OutputBufferSize(), 0u);
+  EXPECT_EQ(c.LameVersion().DLLMajorVersion(), 9);
+  EXPECT_EQ(c.LameVersion().MinorVersion(), 6);
+}
+
+TEST(LameCoder, SetterRules) {
+  TLameCoder c;
+  c.SetEnableVBR(true);
+  EXPECT_EQ(c.WriteVBRHeader(), -1);
+  c.SetWriteVBRHeader(false);
+  EXPECT_EQ(c.EnableVBR(), -1);
+  EXPECT_EQ(c.WriteVBRHeader(), 0);
+  c.SetEnableVBR(false);
+  EXPECT_EQ(c.EnableVBR() | c.WriteVBRHeader(), 0);
+  c.SetMode(DUALCHANNEL);
+  c.SetMode(4);
+  c.SetMode(-1);
+  EXPECT_EQ(c.Mode(), DUALCHANNEL);
+  c.SetQuality(200);
+  EXPECT_EQ(c.Quality(), 200);
+}
+
+TEST(LameCoder, ConfigurationRecordFromTheProperties) {
+  fakelame::reset();
+  TLameCoder c;
+  c.SetMode(JSTEREO);
+  c.SetQuality(HIGH_QUALITY);
+  c.SetEnableVBR(true);
+  c.SetVBRQuality(5);
+  ASSERT_EQ(c.InitStream(), 0u);
+  const BE_CONFIG& r = fakelame::script().lastConfig;
+  int32_t words[19];
+  std::memcpy(words, &r, sizeof words);
+  EXPECT_EQ(words[0], 256);
+  EXPECT_EQ(words[1], 1);
+  EXPECT_EQ(words[2], 331);
+  const int32_t want[] = {44100, 0, 1, 128, 320, 2, 1, 0, 0, 0, -1, 0, 0, -1, -1, 5};
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(words[3 + i], want[i]) << "offset " << 12 + 4 * i;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(&r);
+  for (size_t i = 76; i < 331; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  EXPECT_EQ(c.SamplesPerChunk(), 2304u);
+  EXPECT_EQ(c.OutputBufferSize(), 8640u);
+
+  // EncodeChunk always passes SamplesPerChunk.
+  std::vector<int16_t> in(2304);
+  std::vector<uint8_t> out(8640);
+  uint32_t n = 0;
+  c.EncodeChunk(in.data(), out.data(), n);
+  EXPECT_EQ(fakelame::script().encodeCounts.back(), 2304u);
+}
+
+TEST(LameCoder, TakeValuesFromCopiesStoredSettingsOnly) {
+  TLameCoder a, b;
+  a.SetSampleRate(22050);
+  a.SetMode(MONO);
+  a.SetBitrate(96);
+  a.SetMaxBitrate(256);
+  a.SetQuality(LOW_QUALITY);
+  a.SetPrivate(true);
+  a.SetCRC(false);
+  a.SetCopyright(true);
+  a.SetOriginal(true);
+  a.SetEnableVBR(true);
+  a.SetWriteVBRHeader(false);
+  a.SetVBRQuality(7);
+  a.DefaultExt = ".xyz";
+  a.SetInputFiles({"x.wav"});
+  b.TakeValuesFrom(a);
+  EXPECT_EQ(b.SampleRate(), 22050u);
+  EXPECT_EQ(b.Mode(), MONO);
+  EXPECT_EQ(b.Bitrate(), 96u);
+  EXPECT_EQ(b.MaxBitrate(), 256u);
+  EXPECT_EQ(b.Quality(), LOW_QUALITY);
+  EXPECT_EQ(b.Private(), -1);
+  EXPECT_EQ(b.CRC(), 0);
+  EXPECT_EQ(b.Copyright(), -1);
+  EXPECT_EQ(b.Original(), -1);
+  EXPECT_EQ(b.EnableVBR(), -1);
+  EXPECT_EQ(b.WriteVBRHeader(), 0);  // copied as stored, not through the VBR setter
+  EXPECT_EQ(b.VBRQuality(), 7);
+  EXPECT_EQ(b.DefaultExt, ".mp3");
+  EXPECT_TRUE(b.InputFiles().empty());
+}
+
+TEST(LameCoder, OutputNamesReplaceTheExtension) {
+  TLameCoder c;
+  c.SetInputFiles({"Track01.wav", "/a.b/name", "plain", "/music/x.y.z", "dir.d/", ".hidden"});
+  EXPECT_EQ(c.OutputFiles(), (std::vector<std::string>{"Track01.mp3", "/a.b/name.mp3", "plain.mp3",
+                                                       "/music/x.y.mp3", "dir.d/.mp3", ".mp3"}));
+  c.SetOutputFiles({"only"});
+  EXPECT_EQ(c.OutputFiles(), (std::vector<std::string>{"only"}));
+}
+
+}  // namespace
