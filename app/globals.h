@@ -1,0 +1,68 @@
+// The program's settings record and the routines other parts share: LoadSettings /
+// SaveSettings, IntToStr2, and the album-information file (ReadCDInfo / WriteCDInfo).
+// Toolkit-free; the message dialog with chosen captions lives in globals_dialog.h.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct TMP3Settings {
+  bool AskOverwrite;      // ask before an existing output file is replaced (not stored)
+  std::string OutDir;     // output folder, as typed or chosen
+  bool OpenWhenDone;      // open the output folder after a run
+  int32_t SampleRates;    // Hz
+  int32_t BitRates;       // kbit/s; the minimum with VBR
+  int32_t MaxBitRates;    // kbit/s
+  int32_t Mode;           // TLameMode ordinal
+  int32_t Quality;        // MPEG_QUALITY ordinal
+  int32_t EnableVBR;      // 32-bit booleans from here: -1 true, 0 false
+  int32_t WriteVBRHeader;
+  int32_t VBRQuality;     // 0..9
+  int32_t CopyRight;
+  int32_t Original;
+  int32_t CRC;
+  int32_t bPrivate;
+};
+
+// The values at start-up, written by a first run.
+TMP3Settings StartupSettings();
+extern TMP3Settings Settings;
+
+// A value that cannot be written: "Unable to write to <file>".
+class EIniFileException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::filesystem::path SettingsFileName();  // $XDG_CONFIG_HOME/tessaly/tessaly.ini
+// Reads the file into Settings; false when it was missing (it is then written).
+bool LoadSettings();
+// Writes every stored field; raises EIniFileException at the first key it cannot write.
+void SaveSettings();
+
+// Decimal text, padded with "0" to two characters: 7 -> "07", 123 -> "123".
+std::string IntToStr2(uint16_t number);
+
+// The album-information file, one section per disc, named by its DiscID.
+std::filesystem::path CDPlayerIniPath();  // $XDG_CONFIG_HOME/tessaly/cdplayer.ini
+// Fills the results from the disc's section ("No Title", "No Artist" and "Other" when empty);
+// true unless a failure occurred, whether or not the section exists.
+bool ReadCDInfo(const std::string& discId, std::string& artist, std::string& title, std::string& year,
+                std::string& genre, std::vector<std::string>& trackNames);
+// Writes artist, album, year and genre, then one key per track name when names are given.
+bool WriteCDInfo(const std::string& discId, const std::string& artist, const std::string& album,
+                 const std::string& year, const std::string& genre, const std::vector<std::string>* trackNames);
+
+// The album-level values a disc's section holds as stored (no defaults), for a save that must
+// not lose them: the album title is "album" when present, else "title".
+struct TStoredAlbum {
+  std::string Artist, Album, Year, Genre;
+};
+TStoredAlbum ReadStoredAlbum(const std::string& discId);
+
+// The integer conventions of the INI files: decimal, or hexadecimal after "0x"; anything else
+// gives the default.
+int32_t IniTextToInt(const std::string& text, int32_t defaultValue);

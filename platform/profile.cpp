@@ -1,0 +1,238 @@
+#include "profile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string_view trim(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// One line of the file, as byte offsets into its text; the line end is not part of it.
+struct Line {
+  size_t begin, end, next;  // next: where the following line starts
+};
+
+std::vector<Line> splitLines(const std::string& text, size_t from) {
+  std::vector<Line> lines;
+  size_t pos = from;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    const size_t next = nl == std::string::npos ? text.size() : nl + 1;
+    size_t end = nl == std::string::npos ? text.size() : nl;
+    if (end > pos && text[end - 1] == '\r') --end;
+    lines.push_back({pos, end, next});
+    pos = next;
+  }
+  return lines;
+}
+
+size_t bodyStart(const std::string& text) {
+  return text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+}
+
+// "[name]": the name between the brackets, trimmed.
+std::optional<std::string_view> sectionName(std::string_view line) {
+  line = trim(line);
+  if (line.empty() || line.front() != '[') return std::nullopt;
+  const auto close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return trim(line.substr(1, close - 1));
+}
+
+bool isComment(std::string_view line) {
+  line = trim(line);
+  return !line.empty() && (line.front() == ';' || line.front() == '#');
+}
+
+// "key=value": both parts trimmed; nothing for lines without "=" or with an empty key.
+std::optional<std::pair<std::string_view, std::string_view>> keyValue(std::string_view line) {
+  if (isComment(line)) return std::nullopt;
+  const auto eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  const auto key = trim(line.substr(0, eq));
+  if (key.empty() || key.front() == '[') return std::nullopt;
+  return std::make_pair(key, trim(line.substr(eq + 1)));
+}
+
+std::optional<std::string> readAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Calls f(key, value, line) for each key line of the section; false when there is none.
+template <class F>
+bool forEachKey(const std::string& text, std::string_view section, F&& f) {
+  bool inSection = false, found = false;
+  for (const Line& l : splitLines(text, bodyStart(text))) {
+    const std::string_view line(text.data() + l.begin, l.end - l.begin);
+    if (auto name = sectionName(line)) {
+      inSection = SameText(*name, section);
+      found = found || inSection;
+      continue;
+    }
+    if (!inSection) continue;
+    if (auto kv = keyValue(line)) f(kv->first, kv->second, l);
+  }
+  return found;
+}
+
+// The file with `key` in `section` set to `value`, everything else as it was.
+std::string withKey(const std::string& text, std::string_view section, std::string_view key, std::string_view value) {
+  const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  const auto lines = splitLines(text, bodyStart(text));
+  bool inSection = false;
+  std::optional<size_t> sectionEnd;  // where a new key of the section goes
+  for (const Line& l : lines) {
+    const std::string_view line(text.data() + l.begin, l.end - l.begin);
+    if (auto name = sectionName(line)) {
+      if (inSection) break;  // the section ended: insert at sectionEnd
+      inSection = SameText(*name, section);
+      if (inSection) sectionEnd = l.next;
+      continue;
+    }
+    if (!inSection) continue;
+    if (auto kv = keyValue(line); kv && SameText(kv->first, key)) {
+      // Replace only the value: the key's own spelling and the line end stay.
+      const size_t keyEnd = static_cast<size_t>(kv->first.data() - text.data()) + kv->first.size();
+      return text.substr(0, keyEnd) + "=" + std::string(value) + text.substr(l.end);
+    }
+    if (!trim(line).empty()) sectionEnd = l.next;  // after the section's last non-blank line
+  }
+  std::string out = text;
+  const std::string entry = std::string(key) + "=" + std::string(value) + eol;
+  if (sectionEnd) {
+    size_t at = *sectionEnd;
+    // The section's last line may have had no line end.
+    if (at == out.size() && !out.empty() && out.back() != '\n') {
+      out += eol;
+      at = out.size();
+    }
+    out.insert(at, entry);
+    return out;
+  }
+  if (!out.empty() && out.back() != '\n') out += eol;
+  out += "[" + std::string(section) + "]" + eol + entry;
+  return out;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool writeAllFd(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t w = ::write(fd, data.data() + done, data.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+std::optional<std::string> ReadProfileString(const fs::path& file, std::string_view section, std::string_view key) {
+  const auto text = readAll(file);
+  if (!text) return std::nullopt;
+  std::optional<std::string> value;
+  forEachKey(*text, section, [&](std::string_view k, std::string_view v, const Line&) {
+    if (!value && SameText(k, key)) value = std::string(v);
+  });
+  return value;
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> ReadProfileSection(const fs::path& file,
+                                                                                  std::string_view section) {
+  const auto text = readAll(file);
+  if (!text) return std::nullopt;
+  std::vector<std::pair<std::string, std::string>> entries;
+  const bool found = forEachKey(*text, section, [&](std::string_view k, std::string_view v, const Line&) {
+    for (const auto& e : entries)
+      if (SameText(e.first, k)) return;
+    entries.emplace_back(std::string(k), std::string(v));
+  });
+  if (!found) return std::nullopt;
+  return entries;
+}
+
+bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key, std::string_view value) {
+  // Section and key names, and values, are single-line text.
+  for (std::string_view s : {section, key, value})
+    if (s.find_first_of("\r\n") != std::string_view::npos) return false;
+  if (trim(key).empty() || key.find('=') != std::string_view::npos) return false;
+
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  // Lock the file itself; a writer that got the lock on a file since replaced tries again.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    Fd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (fd.get() < 0) return false;
+    if (::flock(fd.get(), LOCK_EX) != 0) return false;
+    struct stat held {}, now {};
+    if (::fstat(fd.get(), &held) != 0) return false;
+    if (::stat(file.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) continue;
+
+    std::string text;
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) break;
+      text.append(buf, static_cast<size_t>(n));
+    }
+    const std::string updated = withKey(text, section, key, value);
+
+    std::string tmpl = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
+    Fd tmp(::mkstemp(tmpl.data()));
+    if (tmp.get() < 0) return false;
+    const bool ok = writeAllFd(tmp.get(), updated) && ::fchmod(tmp.get(), held.st_mode & 07777) == 0 &&
+                    ::fsync(tmp.get()) == 0 && ::rename(tmpl.c_str(), file.c_str()) == 0;
+    if (!ok) {
+      ::unlink(tmpl.c_str());
+      return false;
+    }
+    // Make the rename itself durable.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+    return true;
+  }
+  return false;
+}
+
+}  // namespace platform

@@ -1,0 +1,193 @@
+// Settings file and album-information file, with the user's folders redirected to a
+// temporary place.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/globals.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+class WithHome : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("HOME", (tmp / "home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (tmp / "config").c_str(), 1);
+    unsetenv("XDG_MUSIC_DIR");
+    Settings = StartupSettings();
+  }
+  TempDir tmp;
+};
+
+using SettingsFile = WithHome;
+
+TEST_F(SettingsFile, FirstRunWritesTheStartUpValues) {
+  EXPECT_FALSE(LoadSettings());
+  const fs::path file = tmp / "config" / "tessaly" / "tessaly.ini";
+  EXPECT_EQ(SettingsFileName(), file);
+  EXPECT_EQ(readFile(file),
+            "[System]\nOutDir=" + (tmp / "home" / "Music").string() +
+                "\nOpenWhenDone=1\n"
+                "[MP3]\nSampleRates=44100\nBitRates=128\nMaxBitRates=320\nMode=0\nQuality=0\n"
+                "EnableVBR=1\nWriteVBRHeader=1\nVBRQuality=5\nCopyRight=0\nOriginal=0\nCRC=1\nbPrivate=0\n");
+  EXPECT_EQ(Settings.EnableVBR, -1);
+  EXPECT_TRUE(Settings.AskOverwrite);
+  EXPECT_TRUE(LoadSettings());
+}
+
+TEST_F(SettingsFile, HandEditedValuesLoadByTheConventions) {
+  fs::create_directories(tmp / "config" / "tessaly");
+  writeFile(SettingsFileName(),
+            "[system]\r\noutdir = /srv/music/ \r\nOpenWhenDone=0\r\n"
+            "[mp3]\r\nBitRates=0x80\r\nMaxBitRates=abc\r\nSampleRates=-22050\r\nMode=7\r\n"
+            "Quality=0X\r\nCRC=2\r\nOriginal=0x0\r\nbPrivate= 1\r\nCopyRight=yes\r\nVBRQuality=0xFFFFFFFF\r\n");
+  Settings.AskOverwrite = false;
+  ASSERT_TRUE(LoadSettings());
+  EXPECT_EQ(Settings.OutDir, "/srv/music/");
+  EXPECT_FALSE(Settings.OpenWhenDone);
+  EXPECT_EQ(Settings.BitRates, 128);
+  EXPECT_EQ(Settings.MaxBitRates, 320);     // not an integer: the default
+  EXPECT_EQ(Settings.SampleRates, -22050);  // nothing is validated
+  EXPECT_EQ(Settings.Mode, 7);
+  EXPECT_EQ(Settings.Quality, 0);
+  EXPECT_EQ(Settings.CRC, -1);
+  EXPECT_EQ(Settings.Original, 0);
+  EXPECT_EQ(Settings.bPrivate, -1);
+  EXPECT_EQ(Settings.CopyRight, 0);
+  EXPECT_EQ(Settings.VBRQuality, -1);
+  EXPECT_EQ(Settings.EnableVBR, 0);  // missing keys: false, unlike a first run
+  EXPECT_EQ(Settings.WriteVBRHeader, 0);
+  EXPECT_FALSE(Settings.AskOverwrite);  // not stored, not touched
+  SaveSettings();
+  EXPECT_EQ(platform::ReadProfileString(SettingsFileName(), "MP3", "CRC"), "1");
+  EXPECT_EQ(platform::ReadProfileString(SettingsFileName(), "MP3", "BitRates"), "128");
+}
+
+TEST_F(SettingsFile, IntegerConventions) {
+  EXPECT_EQ(IniTextToInt("42", 1), 42);
+  EXPECT_EQ(IniTextToInt("-42", 1), -42);
+  EXPECT_EQ(IniTextToInt("0x1f", 1), 31);
+  EXPECT_EQ(IniTextToInt("0x", 1), 1);
+  EXPECT_EQ(IniTextToInt("0x-1", 1), 1);
+  EXPECT_EQ(IniTextToInt("12abc", 1), 1);
+  EXPECT_EQ(IniTextToInt("99999999999", 1), 1);
+  EXPECT_EQ(IniTextToInt("", 1), 1);
+}
+
+TEST_F(SettingsFile, MusicFolderFromTheUserDirsFile) {
+  fs::create_directories(tmp / "config");
+  writeFile(tmp / "config" / "user-dirs.dirs", "# comment\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
+  EXPECT_EQ(platform::MusicDir(), tmp / "home" / "Tunes");
+  EXPECT_EQ(StartupSettings().OutDir, (tmp / "home" / "Tunes").string());
+}
+
+TEST_F(SettingsFile, AnUnwritableFileRaisesWithItsName) {
+  // A file where the settings folder should be: no write can succeed, even as root.
+  fs::create_directories(tmp / "config");
+  writeFile(tmp / "config" / "tessaly", "not a folder");
+  try {
+    SaveSettings();
+    FAIL() << "expected EIniFileException";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(std::string(e.what()), "Unable to write to " + SettingsFileName().string());
+  }
+}
+
+TEST(IntToStr2, PadsToTwoDigits) {
+  EXPECT_EQ(IntToStr2(0), "00");
+  EXPECT_EQ(IntToStr2(5), "05");
+  EXPECT_EQ(IntToStr2(12), "12");
+  EXPECT_EQ(IntToStr2(100), "100");
+}
+
+using CDInfo = WithHome;
+
+TEST_F(CDInfo, NoFileOrNoSectionGivesDefaultsAndNoNames) {
+  std::string artist = "x", title = "x", year = "x", genre = "x";
+  std::vector<std::string> names{"stale"};
+  EXPECT_TRUE(ReadCDInfo("00ABCDEF", artist, title, year, genre, names));
+  EXPECT_TRUE(names.empty());
+  // Nothing read: the defaults apply to what the caller passed in only when it is blank.
+  EXPECT_EQ(title, "x");
+  std::string a, t, y, g;
+  EXPECT_TRUE(ReadCDInfo("00ABCDEF", a, t, y, g, names));
+  EXPECT_EQ(t, "No Title");
+  EXPECT_EQ(a, "No Artist");
+  EXPECT_EQ(g, "Other");
+  EXPECT_EQ(y, "");
+}
+
+TEST_F(CDInfo, SaveThenReadGivesTheTitlesBack) {
+  const std::vector<std::string> names{"Intro", "Song Two", "Finale"};
+  ASSERT_TRUE(WriteCDInfo("031800", "", "", "", "", &names));
+  std::string a, t, y, g;
+  std::vector<std::string> back;
+  ASSERT_TRUE(ReadCDInfo("031800", a, t, y, g, back));
+  EXPECT_EQ(back, names);
+  EXPECT_EQ(t, "No Title");  // "album" is not what the reader takes as the title
+}
+
+TEST_F(CDInfo, EveryTrackKeyIsReadEvenAfterAnEmptiedTitle) {
+  // The user emptied the second title before saving: the section then has fewer entries
+  // with values than the disc has tracks, and the last name must still come back.
+  const std::vector<std::string> names{"One", "", "Three"};
+  ASSERT_TRUE(WriteCDInfo("0A0B0C", "", "", "", "", &names));
+  std::string a, t, y, g;
+  std::vector<std::string> back;
+  ASSERT_TRUE(ReadCDInfo("0A0B0C", a, t, y, g, back));
+  EXPECT_EQ(back, names);
+}
+
+TEST_F(CDInfo, ReadsSectionsOfOtherProgramsWithoutRegardToCase) {
+  fs::create_directories(CDPlayerIniPath().parent_path());
+  writeFile(CDPlayerIniPath(),
+            "[other]\r\n0=Not this\r\n"
+            "[0a0b0c]\r\nTitle=Album\r\nARTIST=Band\r\nnumtracks=4\r\n0=First\r\n3=Fourth\r\n2=\r\n"
+            "007=not a track key\r\nyear=1999\r\n");
+  std::string a, t, y, g;
+  std::vector<std::string> back;
+  ASSERT_TRUE(ReadCDInfo("0A0B0C", a, t, y, g, back));
+  EXPECT_EQ(t, "Album");
+  EXPECT_EQ(a, "Band");
+  EXPECT_EQ(y, "1999");
+  EXPECT_EQ(g, "Other");
+  EXPECT_EQ(back, (std::vector<std::string>{"First", "", "", "Fourth"}));
+}
+
+TEST_F(CDInfo, SavingKeepsEverythingElseByteForByte) {
+  fs::create_directories(CDPlayerIniPath().parent_path());
+  const std::string before =
+      "; cdplayer.ini of another player\r\n"
+      "[00B1C2]\r\n0=Someone else's disc\r\n\r\n"
+      "[031800]\r\ntitle=The Album\r\nartist=The Band\r\nyear=1987\r\ngenre=Rock\r\nnumtracks=2\r\n"
+      "0=Old One\r\n\r\n"
+      "[zzz]\r\nk=v\r\n";
+  writeFile(CDPlayerIniPath(), before);
+  const TStoredAlbum album = ReadStoredAlbum("031800");
+  EXPECT_EQ(album.Album, "The Album");
+  const std::vector<std::string> names{"New One", "New Two"};
+  ASSERT_TRUE(WriteCDInfo("031800", album.Artist, album.Album, album.Year, album.Genre, &names));
+  const std::string now = readFile(CDPlayerIniPath());
+  EXPECT_EQ(now.substr(0, now.find("[031800]")), before.substr(0, before.find("[031800]")));
+  EXPECT_EQ(now.substr(now.find("[zzz]")), "[zzz]\r\nk=v\r\n");
+  const auto keys = platform::ReadProfileSection(CDPlayerIniPath(), "031800");
+  ASSERT_TRUE(keys);
+  std::vector<std::string> order;
+  for (const auto& k : *keys) order.push_back(k.first + "=" + k.second);
+  EXPECT_EQ(order, (std::vector<std::string>{"title=The Album", "artist=The Band", "year=1987", "genre=Rock",
+                                             "numtracks=2", "0=New One", "album=The Album", "1=New Two"}));
+}
+
+TEST_F(CDInfo, AFailedWriteIsReportedAsFalse) {
+  fs::create_directories(tmp / "config");
+  writeFile(tmp / "config" / "tessaly", "a file where the folder should be");
+  EXPECT_FALSE(WriteCDInfo("031800", "a", "b", "c", "d", nullptr));
+}
+
+}  // namespace
