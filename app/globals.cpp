@@ -206,3 +206,28 @@ TStoredAlbum ReadStoredAlbum(const std::string& discId) {
   a.Genre = get("genre").value_or("");
   return a;
 }
+
+namespace {
+std::string trimControls(const std::string& s) {
+  const auto isTrim = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  size_t b = 0, e = s.size();
+  while (b < e && isTrim(s[b])) ++b;
+  while (e > b && isTrim(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+}  // namespace
+
+std::string GetOutputFileName(const std::string& outDir, const std::string& title) {
+  std::string folder = trimControls(outDir);
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  std::string safe;
+  const std::string t = trimControls(title);
+  size_t pos = 0;
+  while (pos <= t.size()) {
+    const size_t slash = std::min(t.find('/', pos), t.size());
+    const std::string part = t.substr(pos, slash - pos);
+    if (!part.empty() && part != "." && part != "..") safe += (safe.empty() ? "" : "/") + part;
+    pos = slash + 1;
+  }
+  return folder + safe + ".wav";
+}

@@ -66,3 +66,9 @@ TStoredAlbum ReadStoredAlbum(const std::string& discId);
 // The integer conventions of the INI files: decimal, or hexadecimal after "0x"; anything else
 // gives the default.
 int32_t IniTextToInt(const std::string& text, int32_t defaultValue);
+
+// The WAV file name for a track title: the output folder (blanks and control characters
+// trimmed, "/" appended) and the trimmed title, with ".wav". A "/" in the title makes
+// subfolders, but never leaves the output folder: leading separators, empty, "." and ".."
+// parts are dropped.
+std::string GetOutputFileName(const std::string& outDir, const std::string& title);

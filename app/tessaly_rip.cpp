@@ -1,57 +1,121 @@
-// tessaly-rip: the command-line front end. Lists the drives and the chosen drive's tracks.
+// tessaly-rip: the command-line front end. Lists a drive's tracks, names them, and rips them
+// to WAV, raw PCM or tagged MP3 files through the same components as the program.
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "app/globals.h"
 #include "cdrip/CDRIP.h"
+#include "lame/LameCoder.h"
+#include "mp3info/MP3Info.h"
+#include "platform/events.h"
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
 
+enum class Output { Wav, Raw, Mp3 };
+
+// What the command line asks for; unset encoder options keep the settings' values.
 struct Options {
   std::vector<std::string> drives;
   int drive = 0;
   bool list = false;
+  bool saveNames = false;
+  bool yes = false;
+  std::string tracks;
+  Output output = Output::Wav;
+  std::string format;
+  std::string outDir;
+  std::map<int, std::string> titles;
+  int bitrate = -1, maxBitrate = -1, vbrQuality = -1, sampleRate = -1, mode = -1, quality = -1;
+  bool cbr = false;
 };
 
 const char* const kHelp =
     "Usage: tessaly-rip [IMAGE-OR-DEVICE ...] [options]\n"
     "\n"
-    "Lists the tracks of an audio CD in a drive or a disc image.\n"
+    "Rips the audio tracks of a CD to WAV, raw PCM or MP3 files, or lists them.\n"
     "Every IMAGE-OR-DEVICE (a CUE/BIN, TOC or NRG image, or a device such as /dev/sr0) is\n"
-    "offered as a drive after the drives found on this system.\n"
+    "offered as a drive after the drives found on this system. Without --list or\n"
+    "--save-names the chosen tracks are ripped, one after the other, named by their titles\n"
+    "(TrackNN unless cdplayer.ini names the disc).\n"
     "\n"
-    "Options:\n"
-    "  --list        print every drive as 'Drive N: NAME', then the chosen drive's DiscID\n"
-    "                and one line per track: ENTRY NUMBER TYPE START END DURATION\n"
-    "  --drive N     choose drive N (from 0; default 0)\n"
-    "  --help        show this text and exit\n";
+    "Choosing:\n"
+    "  --drive N          use drive N (from 0; default 0)\n"
+    "  --tracks LIST      tracks to rip, from 1, e.g. 1,3-5 (default: every audio track)\n"
+    "  --list             print every drive as 'Drive N: NAME', then the chosen drive's\n"
+    "                     DiscID and one line per track: TITLE NUMBER TYPE START END DURATION\n"
+    "Naming:\n"
+    "  --title N=TEXT     name track N (may repeat)\n"
+    "  --save-names       save the track names to cdplayer.ini, keeping the album values\n"
+    "Output:\n"
+    "  --wav | --raw | --mp3   WAV files (default), raw PCM, or MP3 files with an ID3v1 tag\n"
+    "  --format F         stereo44100 (default), mono44100, stereo22050, mono22050,\n"
+    "                     stereo11025 or mono11025\n"
+    "  --out DIR          output folder (default: the settings' output folder)\n"
+    "  --yes              replace existing files instead of stopping\n"
+    "MP3 (defaults from the settings file):\n"
+    "  --bitrate KBPS     bit rate; the minimum with VBR\n"
+    "  --max-bitrate KBPS maximum bit rate with VBR\n"
+    "  --vbr-quality Q    VBR quality, 0 (best) to 9\n"
+    "  --cbr              constant bit rate instead of VBR\n"
+    "  --mode M           stereo, jstereo, dual or mono\n"
+    "  --quality Q        normal, low, high or voice\n"
+    "  --samplerate HZ    the MP3 file's sample rate\n"
+    "\n"
+    "  --help             show this text and exit\n"
+    "\n"
+    "Ctrl-C cancels the track being ripped and keeps what was written (exit status 130).\n"
+    "Exit status: 0 done, 1 failure (no drive or disc, bad track, unwritable file), 2 usage.\n";
 
 [[noreturn]] void usageError(const std::string& message) {
   std::cerr << "tessaly-rip: " << message << "\nTry 'tessaly-rip --help'.\n";
   std::exit(kExitUsage);
 }
 
-bool parseInt(const std::string& text, int& out) {
+int fail(const std::string& message) {
+  std::cerr << "tessaly-rip: " << message << "\n";
+  return kExitFailure;
+}
+
+bool parseInt(const std::string& text, int& out, int lo, int hi) {
   if (text.empty()) return false;
   char* end = nullptr;
   const long v = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || v < 0 || v > 1000000) return false;
+  if (*end != '\0' || v < lo || v > hi) return false;
   out = static_cast<int>(v);
   return true;
+}
+
+int choice(const std::string& value, const std::vector<std::string>& names, const char* what) {
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == value) return static_cast<int>(i);
+  usageError(std::string("bad ") + what + " '" + value + "'");
 }
 
 Options parseArgs(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    auto value = [&](const char* name) -> std::string {
-      if (i + 1 >= argc) usageError(std::string("option ") + name + " needs a value");
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usageError("option " + a + " needs a value");
       return argv[++i];
+    };
+    auto number = [&](int lo, int hi) {
+      const std::string v = value();
+      int n = 0;
+      if (!parseInt(v, n, lo, hi)) usageError("bad value '" + v + "' for " + a);
+      return n;
     };
     if (a == "--help" || a == "-h") {
       std::cout << kHelp;
@@ -59,36 +123,216 @@ Options parseArgs(int argc, char** argv) {
     } else if (a == "--list") {
       o.list = true;
     } else if (a == "--drive") {
-      const std::string v = value("--drive");
-      if (!parseInt(v, o.drive)) usageError("bad drive number '" + v + "'");
+      o.drive = number(0, 1000);
+    } else if (a == "--tracks") {
+      o.tracks = value();
+    } else if (a == "--wav") {
+      o.output = Output::Wav;
+    } else if (a == "--raw") {
+      o.output = Output::Raw;
+    } else if (a == "--mp3") {
+      o.output = Output::Mp3;
+    } else if (a == "--format") {
+      o.format = value();
+      choice(o.format, {"stereo44100", "mono44100", "stereo22050", "mono22050", "stereo11025", "mono11025"},
+             "format");
+    } else if (a == "--out") {
+      o.outDir = value();
+      if (o.outDir.empty()) usageError("--out needs a folder");
+    } else if (a == "--yes") {
+      o.yes = true;
+    } else if (a == "--title") {
+      const std::string v = value();
+      const auto eq = v.find('=');
+      int n = 0;
+      if (eq == std::string::npos || !parseInt(v.substr(0, eq), n, 1, 99))
+        usageError("bad value '" + v + "' for --title (want N=TEXT)");
+      o.titles[n] = v.substr(eq + 1);
+    } else if (a == "--save-names") {
+      o.saveNames = true;
+    } else if (a == "--bitrate") {
+      o.bitrate = number(8, 320);
+    } else if (a == "--max-bitrate") {
+      o.maxBitrate = number(8, 320);
+    } else if (a == "--vbr-quality") {
+      o.vbrQuality = number(0, 9);
+    } else if (a == "--cbr") {
+      o.cbr = true;
+    } else if (a == "--mode") {
+      o.mode = choice(value(), {"stereo", "jstereo", "dual", "mono"}, "mode");
+    } else if (a == "--quality") {
+      o.quality = choice(value(), {"normal", "low", "high", "voice"}, "quality");
+    } else if (a == "--samplerate") {
+      const std::string v = value();
+      int n = 0;
+      const std::set<int> rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+      if (!parseInt(v, n, 1, 48000) || !rates.count(n)) usageError("bad sample rate '" + v + "'");
+      o.sampleRate = n;
     } else if (a.size() > 1 && a[0] == '-') {
       usageError("unknown option '" + a + "'");
     } else {
       o.drives.push_back(a);
     }
   }
-  if (!o.list) usageError("nothing to do: give --list");
   return o;
 }
 
-int list(TCDRIP& ripper, int drive) {
-  const int count = ripper.GetNumCDROM();
-  for (int i = 0; i < count; ++i) {
-    ripper.SelectDrive(i);
-    std::cout << "Drive " << i << ": " << ripper.DriveName() << "\n";
+// "1,3-5" as track numbers, each one of the disc's; empty text is every audio track.
+bool parseTracks(const std::string& text, const TCDRIP& ripper, std::vector<int>& out, std::string& why) {
+  const int count = ripper.Tracks().Count();
+  if (text.empty()) {
+    for (int i = 0; i < count; ++i)
+      if (ripper.IsAudioTrack(i)) out.push_back(i + 1);
+    if (out.empty()) why = "the disc has no audio track";
+    return !out.empty();
   }
-  ripper.SelectDrive(drive);
-  if (ripper.Tracks().Count() == 0) {
-    std::cerr << "tessaly-rip: no readable disc in drive " << drive << " ("
-              << ripper.DriveName() << ")\n";
-    return kExitFailure;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    const size_t comma = std::min(text.find(',', pos), text.size());
+    const std::string item = text.substr(pos, comma - pos);
+    const auto dash = item.find('-');
+    int lo = 0, hi = 0;
+    const bool ok = dash == std::string::npos ? parseInt(item, lo, 1, 1000) && (hi = lo)
+                                              : parseInt(item.substr(0, dash), lo, 1, 1000) &&
+                                                    parseInt(item.substr(dash + 1), hi, 1, 1000) && lo <= hi;
+    if (!ok) {
+      why = "bad track list '" + text + "'";
+      return false;
+    }
+    for (int t = lo; t <= hi; ++t) {
+      if (t > count) {
+        why = "there is no track " + std::to_string(t) + " (the disc has " + std::to_string(count) + ")";
+        return false;
+      }
+      if (!ripper.IsAudioTrack(t - 1)) {
+        why = "track " + std::to_string(t) + " is a data track";
+        return false;
+      }
+      out.push_back(t);
+    }
+    pos = comma + 1;
   }
+  return true;
+}
+
+// The settings' encoder values, in the order the program hands them over, then the options.
+void setUpCoder(TLameCoder& coder, const Options& o) {
+  const TMP3Settings& s = Settings;
+  coder.SetSampleRate(static_cast<uint32_t>(o.sampleRate > 0 ? o.sampleRate : s.SampleRates));
+  coder.SetBitrate(static_cast<uint32_t>(o.bitrate > 0 ? o.bitrate : s.BitRates));
+  coder.SetMaxBitrate(static_cast<uint32_t>(o.maxBitrate > 0 ? o.maxBitrate : s.MaxBitRates));
+  coder.SetMode(static_cast<uint8_t>(o.mode >= 0 ? o.mode : s.Mode));
+  coder.SetQuality(static_cast<uint8_t>(o.quality >= 0 ? o.quality : s.Quality));
+  coder.SetVBRQuality(o.vbrQuality >= 0 ? o.vbrQuality : s.VBRQuality);
+  coder.SetEnableVBR(o.cbr ? false : s.EnableVBR != 0);
+  coder.SetWriteVBRHeader(s.WriteVBRHeader != 0);
+  coder.SetCopyright(s.CopyRight != 0);
+  coder.SetOriginal(s.Original != 0);
+  coder.SetCRC(s.CRC != 0);
+  coder.SetPrivate(s.bPrivate != 0);
+}
+
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void onInterrupt(int) { g_interrupted = 1; }
+
+// Shows the percentage of the track being ripped: in place on a terminal, else a line for
+// every tenth.
+class ProgressLine {
+ public:
+  explicit ProgressLine(std::string label) : label_(std::move(label)), tty_(isatty(STDERR_FILENO)) {}
+  void Show(int percent) {
+    if (tty_) {
+      if (percent != last_) std::fprintf(stderr, "\r%s: %3d%%", label_.c_str(), percent);
+    } else if (percent / 10 != last_ / 10 || (last_ < 0 && percent >= 0)) {
+      std::fprintf(stderr, "%s: %d%%\n", label_.c_str(), percent);
+    }
+    last_ = percent;
+  }
+  void Done(const char* what) {
+    if (tty_) std::fprintf(stderr, "\r%s: %s   \n", label_.c_str(), what);
+    else std::fprintf(stderr, "%s: %s\n", label_.c_str(), what);
+  }
+
+ private:
+  std::string label_;
+  bool tty_;
+  int last_ = -1;
+};
+
+int list(TCDRIP& ripper, const std::vector<std::string>& titles) {
   std::cout << "DiscID: " << ripper.DiscID() << "\n";
   for (int i = 0; i < ripper.Tracks().Count(); ++i) {
     const TTrack& t = ripper.Tracks().Objects(i);
-    std::cout << ripper.Tracks().Strings(i) << " " << TwoDigitText(static_cast<unsigned>(t.TrackNum))
-              << " " << t.TrackType << " " << t.StartSector << " " << t.EndSector << " "
-              << ripper.TrackDuration(i) << "\n";
+    std::cout << titles[static_cast<size_t>(i)] << " " << IntToStr2(static_cast<uint16_t>(t.TrackNum)) << " "
+              << t.TrackType << " " << t.StartSector << " " << t.EndSector << " " << ripper.TrackDuration(i) << "\n";
+  }
+  return 0;
+}
+
+int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<std::string>& titles) {
+  std::vector<int> tracks;
+  std::string why;
+  if (!parseTracks(o.tracks, ripper, tracks, why)) return fail(why);
+
+  const bool mp3 = o.output == Output::Mp3;
+  ripper.Encode = mp3;
+  ripper.WriteWAV = o.output == Output::Wav;
+  if (!o.format.empty()) {
+    const std::vector<std::string> formats{"stereo44100", "mono44100", "stereo22050",
+                                           "mono22050",   "stereo11025", "mono11025"};
+    for (size_t i = 0; i < formats.size(); ++i)
+      if (formats[i] == o.format) ripper.ApplyOutputFormat(static_cast<TOutputFormat>(i));
+  }
+  if (mp3) setUpCoder(coder, o);
+  const std::string outDir = o.outDir.empty() ? Settings.OutDir : o.outDir;
+
+  std::signal(SIGINT, onInterrupt);
+  platform::SetProcessMessagesHook([&] {
+    if (g_interrupted) ripper.CancelRip();
+  });
+  for (int t : tracks) {
+    const std::string& title = titles[static_cast<size_t>(t - 1)];
+    std::string name = GetOutputFileName(outDir, title);
+    if (name.substr(name.rfind('/') + 1) == ".wav")  // nothing usable in the title
+      name = GetOutputFileName(outDir, ripper.Tracks().Strings(t - 1));
+    if (o.output == Output::Raw) name = ChangeFileExt(name, ".raw");
+    if (mp3) name = ChangeFileExt(name, ".mp3");
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(name).parent_path(), ec);
+    if (!o.yes && std::filesystem::exists(name, ec))
+      return fail(name + " already exists (give --yes to replace it)");
+
+    ProgressLine progress(ripper.Tracks().Strings(t - 1));
+    ripper.OnProgress = [&](TCDRIP&, uint16_t percent) { progress.Show(percent); };
+    try {
+      ripper.RipTrack(t, name);
+    } catch (const EFCreateError& e) {
+      return fail(std::string(e.what()) + ": " + e.reason());
+    } catch (const ECDRIPError& e) {
+      return fail(name + ": " + e.what());
+    }
+    if (!std::filesystem::exists(name, ec))
+      return fail("the drive refused to read track " + std::to_string(t));
+    if (mp3) {
+      // Tagged also when cancelled, as the window's run does.
+      TMP3Info tag;
+      tag.SetGenreID(12);
+      try {
+        tag.SetFilename(name);
+        tag.SetTitle(title);
+        tag.Save();
+      } catch (const EInOutError& e) {
+        std::cerr << "tessaly-rip: " << name << ": cannot tag: " << e.what() << "\n";
+      }
+      if (!tag.Saved()) std::cerr << "tessaly-rip: " << name << ": the ID3 tag was not written\n";
+    }
+    if (g_interrupted) {
+      progress.Done("cancelled");
+      std::cerr << "tessaly-rip: cancelled; " << name << " keeps what was ripped\n";
+      return kExitInterrupted;
+    }
+    progress.Done(ripper.JitterErrorCount() ? "done, with read errors" : "done");
+    std::cout << name << "\n";
   }
   return 0;
 }
@@ -97,26 +341,53 @@ int list(TCDRIP& ripper, int drive) {
 
 int main(int argc, char** argv) {
   const Options opts = parseArgs(argc, argv);
-  for (const auto& d : opts.drives) {
-    if (CR_AddDrive(d.c_str()) == CDEX_ERROR) {
-      std::cerr << "tessaly-rip: cannot open '" << d << "': no such image or device\n";
-      return kExitFailure;
-    }
+  // A file-size limit then shows as a short write ("Write error"), not a killed process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  try {
+    LoadSettings();  // a first run writes the settings file, as the program does
+  } catch (const EIniFileException& e) {
+    std::cerr << "tessaly-rip: warning: " << e.what() << "\n";
   }
+  for (const auto& d : opts.drives)
+    if (CR_AddDrive(d.c_str()) == CDEX_ERROR) return fail("cannot open '" + d + "': no such image or device");
   try {
     TCDRIP ripper;
-    if (ripper.GetNumCDROM() == 0) {
-      std::cerr << "tessaly-rip: no CD drive or disc image found\n";
-      return kExitFailure;
+    TLameCoder coder;
+    ApplyStoredRipperValues(ripper, &coder);
+    const int count = ripper.GetNumCDROM();
+    if (count == 0) return fail("no CD drive or disc image found");
+    if (opts.drive >= count)
+      return fail("there is no drive " + std::to_string(opts.drive) + " (drives 0 to " + std::to_string(count - 1) + ")");
+    for (int i = 0; i < count; ++i) {
+      ripper.SelectDrive(i);
+      if (opts.list) std::cout << "Drive " << i << ": " << ripper.DriveName() << "\n";
     }
-    if (opts.drive >= ripper.GetNumCDROM()) {
-      std::cerr << "tessaly-rip: there is no drive " << opts.drive << " (drives 0 to "
-                << ripper.GetNumCDROM() - 1 << ")\n";
-      return kExitFailure;
+    ripper.SelectDrive(opts.drive);
+    if (ripper.Tracks().Count() == 0)
+      return fail("no readable disc in drive " + std::to_string(opts.drive) + " (" + ripper.DriveName() + ")");
+
+    // Titles: the entry texts, then the names cdplayer.ini holds, then the options.
+    std::vector<std::string> titles;
+    for (int i = 0; i < ripper.Tracks().Count(); ++i) titles.push_back(ripper.Tracks().Strings(i));
+    std::string artist, album, year, genre;
+    std::vector<std::string> names;
+    if (ReadCDInfo(ripper.DiscID(), artist, album, year, genre, names))
+      for (size_t i = 0; i < names.size() && i < titles.size(); ++i) titles[i] = names[i];
+    for (const auto& [n, text] : opts.titles) {
+      if (n > static_cast<int>(titles.size()))
+        usageError("--title " + std::to_string(n) + ": the disc has " + std::to_string(titles.size()) + " tracks");
+      titles[static_cast<size_t>(n - 1)] = text;
     }
-    return list(ripper, opts.drive);
+
+    if (opts.saveNames) {
+      const TStoredAlbum stored = ReadStoredAlbum(ripper.DiscID());
+      if (!WriteCDInfo(ripper.DiscID(), stored.Artist, stored.Album, stored.Year, stored.Genre, &titles))
+        return fail("cannot save the track names to " + CDPlayerIniPath().string());
+    }
+    if (opts.list) return list(ripper, titles);
+    if (opts.saveNames) return 0;
+    return rip(ripper, coder, opts, titles);
   } catch (const std::exception& e) {
-    std::cerr << "tessaly-rip: " << e.what() << "\n";
-    return kExitFailure;
+    return fail(e.what());
   }
 }
