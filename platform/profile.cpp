@@ -168,6 +168,9 @@ bool SameText(std::string_view a, std::string_view b) {
 }
 
 std::optional<std::string> ReadProfileString(const fs::path& file, std::string_view section, std::string_view key) {
+  // Names are taken as the file's lines are: without surrounding blanks.
+  section = trim(section);
+  key = trim(key);
   const auto text = readAll(file);
   if (!text) return std::nullopt;
   std::optional<std::string> value;
@@ -179,6 +182,7 @@ std::optional<std::string> ReadProfileString(const fs::path& file, std::string_v
 
 std::optional<std::vector<std::pair<std::string, std::string>>> ReadProfileSection(const fs::path& file,
                                                                                   std::string_view section) {
+  section = trim(section);
   const auto text = readAll(file);
   if (!text) return std::nullopt;
   std::vector<std::pair<std::string, std::string>> entries;
@@ -195,7 +199,11 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
   // Section and key names, and values, are single-line text.
   for (std::string_view s : {section, key, value})
     if (s.find_first_of("\r\n") != std::string_view::npos) return false;
-  if (trim(key).empty() || key.find('=') != std::string_view::npos) return false;
+  section = trim(section);
+  key = trim(key);
+  if (key.empty() || key.front() == '[' || key.front() == ';' || key.front() == '#' ||
+      key.find('=') != std::string_view::npos || section.find(']') != std::string_view::npos)
+    return false;
 
   const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
   // Lock the file itself; a writer that got the lock on a file since replaced tries again.

