@@ -13,18 +13,6 @@ constexpr int32_t kTrue = -1;
 
 CDROMPARAMS& CDRipParams() { return g_params; }
 
-TFormatShape FormatShape(TOutputFormat format) {
-  switch (format) {
-    case MONO44100: return {1, 44100};
-    case STEREO22050: return {2, 22050};
-    case MONO22050: return {1, 22050};
-    case STEREO11025: return {2, 11025};
-    case MONO11025: return {1, 11025};
-    case STEREO44100:
-    default: return {2, 44100};
-  }
-}
-
 std::string TwoDigitText(unsigned n) {
   std::string s = std::to_string(n & 0xffffu);
   if (s.size() < 2) s.insert(0, 2 - s.size(), '0');

@@ -85,13 +85,6 @@ using TProcessTrackEvent = std::function<void(TCDRIP& sender, uint16_t trackNum)
 // The parameter record shared by every TCDRIP; the library fills it and reads it back.
 CDROMPARAMS& CDRipParams();
 
-// Channel count and sample rate of an output format.
-struct TFormatShape {
-  int Channels;
-  int SampleRate;
-};
-TFormatShape FormatShape(TOutputFormat format);
-
 class TCDRIP {
  public:
   TCDRIP();

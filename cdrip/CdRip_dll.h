@@ -130,6 +130,23 @@ enum TEnableMode : uint8_t { ENABLENONE, ENABLESTD };
 enum TOutputFormat : uint8_t {
   STEREO44100, MONO44100, STEREO22050, MONO22050, STEREO11025, MONO11025
 };
+
+// Channel count and sample rate of an output format; a value outside the six counts as
+// 44100 Hz stereo, the CD's own.
+struct TFormatShape {
+  int Channels;
+  int SampleRate;
+};
+constexpr TFormatShape FormatShape(uint8_t format) {
+  switch (format) {
+    case MONO44100: return {1, 44100};
+    case STEREO22050: return {2, 22050};
+    case MONO22050: return {1, 22050};
+    case STEREO11025: return {2, 11025};
+    case MONO11025: return {1, 11025};
+    default: return {2, 44100};
+  }
+}
 #endif
 
 #endif

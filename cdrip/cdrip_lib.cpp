@@ -38,22 +38,6 @@ struct Drive {
   std::vector<TOCENTRY> toc;  // tracks, then the lead-out
 };
 
-struct OutputShape {
-  int channels;
-  double rate;
-};
-
-OutputShape shapeOf(uint8_t format) {
-  switch (format) {
-    case MONO44100: return {1, 44100};
-    case STEREO22050: return {2, 22050};
-    case MONO22050: return {1, 22050};
-    case STEREO11025: return {2, 11025};
-    case MONO11025: return {1, 11025};
-    default: return {2, 44100};
-  }
-}
-
 // One open extraction.
 struct Ripper {
   Ripper() = default;
@@ -70,7 +54,7 @@ struct Ripper {
   soxr_t soxr = nullptr;
   int32_t first = 0, last = 0;  // inclusive range
   int32_t next = 0;             // next sector to read
-  OutputShape shape{2, 44100};
+  TFormatShape shape{2, 44100};
   int64_t framesExpected = 0;   // output sample frames the whole range yields
   int64_t framesDelivered = 0;  // output sample frames placed in the pending buffer so far
   bool sourceDone = false;
@@ -170,7 +154,7 @@ bool openCdio(Drive& d) {
 
 // Appends converted output for `frames` stereo input frames held in `in`.
 void convert(Ripper& r, const int16_t* in, size_t frames) {
-  const int ch = r.shape.channels;
+  const int ch = r.shape.Channels;
   const int16_t* src = in;
   if (ch == 1) {
     r.mixed.resize(frames);
@@ -211,7 +195,7 @@ void finishSource(Ripper& r) {
   if (r.framesDelivered < r.framesExpected) {
     r.pending.resize(r.pending.size() +
                      static_cast<size_t>(r.framesExpected - r.framesDelivered) *
-                         static_cast<size_t>(r.shape.channels));
+                         static_cast<size_t>(r.shape.Channels));
     r.framesDelivered = r.framesExpected;
   }
 }
@@ -352,14 +336,14 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
   r->first = startSector;
   r->last = endSector;
   r->next = startSector;
-  r->shape = shapeOf(d->params.nOutputFormat);
+  r->shape = FormatShape(d->params.nOutputFormat);
   const int64_t inFrames = static_cast<int64_t>(endSector - startSector + 1) * 588;
-  r->framesExpected = inFrames * static_cast<int64_t>(r->shape.rate) / 44100;
-  if (r->shape.rate != 44100) {
+  r->framesExpected = inFrames * static_cast<int64_t>(r->shape.SampleRate) / 44100;
+  if (r->shape.SampleRate != 44100) {
     soxr_error_t err = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
     const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
-    r->soxr = soxr_create(44100, r->shape.rate, static_cast<unsigned>(r->shape.channels), &err,
+    r->soxr = soxr_create(44100, r->shape.SampleRate, static_cast<unsigned>(r->shape.Channels), &err,
                           &io, &q, nullptr);
     if (!r->soxr || err) {
       freeRipper();
