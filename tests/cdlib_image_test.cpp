@@ -240,3 +240,4 @@ TEST_F(CdLibImage, EjectedImageHasNoDiscUntilTheTrayCloses) {
 }
 
 }  // namespace
+
