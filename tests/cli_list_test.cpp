@@ -31,6 +31,29 @@ TEST_F(CliList, ListsDrivesDiscIdAndTracks) {
   EXPECT_EQ(out[n - 1], "Track03 03 Data 30000 30749 0:10");
 }
 
+TEST_F(CliList, HandWrittenCueSheet) {
+  // Another program's cue sheet over a bin of known layout: data first, pregaps, CRLF.
+  makeDisc(tmp.path(), "other", {"data:200", "music:400", "tone1000:300", "noise:4500"});
+  writeFile(tmp / "other.cue",
+            "PERFORMER \"Someone\"\r\nTITLE \"Not from the fixtures\"\r\nFILE \"other.bin\" BINARY\r\n"
+            "  TRACK 01 MODE1/2352\r\n    INDEX 01 00:00:00\r\n"
+            "  TRACK 02 AUDIO\r\n    TITLE \"Two\"\r\n    INDEX 00 00:02:00\r\n    INDEX 01 00:02:50\r\n"
+            "  TRACK 03 AUDIO\r\n    INDEX 01 00:08:00\r\n"
+            "  TRACK 04 AUDIO\r\n    INDEX 00 00:11:70\r\n    INDEX 01 00:12:00\r\n");
+  const auto r = run(rip(shellQuote((tmp / "other.cue").string()) + " --list"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto out = lines(r.out);
+  ASSERT_GE(out.size(), 5u);
+  const size_t n = out.size();
+  // 0 -> 0x200; 200 -> A 350 = 0:04:50 -> 0x432; 600 -> A 750 = 0:10:00 -> 0xA00;
+  // 900 -> A 1050 = 0:14:00 -> 0xE00.
+  EXPECT_EQ(out[n - 5], "DiscID: 001E32");
+  EXPECT_EQ(out[n - 4], "Track01 01 Data 0 199 0:02");
+  EXPECT_EQ(out[n - 3], "Track02 02 Audio 200 599 0:05");
+  EXPECT_EQ(out[n - 2], "Track03 03 Audio 600 899 0:04");
+  EXPECT_EQ(out[n - 1], "Track04 04 Audio 900 5399 1:00");
+}
+
 TEST_F(CliList, ErrorsAreClearWithTheirExitStatus) {
   const auto help = run(rip("--help"));
   EXPECT_EQ(help.exitCode, 0);
