@@ -25,6 +25,10 @@ constexpr int kExitInterrupted = 130;
 
 enum class Output { Wav, Raw, Mp3 };
 
+// The --format names, in TOutputFormat order.
+const std::vector<std::string> kFormats{"stereo44100", "mono44100", "stereo22050",
+                                        "mono22050",   "stereo11025", "mono11025"};
+
 // What the command line asks for; unset encoder options keep the settings' values.
 struct Options {
   std::vector<std::string> drives;
@@ -34,7 +38,7 @@ struct Options {
   bool yes = false;
   std::string tracks;
   Output output = Output::Wav;
-  std::string format;
+  int format = -1;  // TOutputFormat; -1 keeps the drive's
   std::string outDir;
   std::map<int, std::string> titles;
   int bitrate = -1, maxBitrate = -1, vbrQuality = -1, sampleRate = -1, mode = -1, quality = -1;
@@ -133,9 +137,7 @@ Options parseArgs(int argc, char** argv) {
     } else if (a == "--mp3") {
       o.output = Output::Mp3;
     } else if (a == "--format") {
-      o.format = value();
-      choice(o.format, {"stereo44100", "mono44100", "stereo22050", "mono22050", "stereo11025", "mono11025"},
-             "format");
+      o.format = choice(value(), kFormats, "format");
     } else if (a == "--out") {
       o.outDir = value();
       if (o.outDir.empty()) usageError("--out needs a folder");
@@ -277,12 +279,7 @@ int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<s
   const bool mp3 = o.output == Output::Mp3;
   ripper.Encode = mp3;
   ripper.WriteWAV = o.output == Output::Wav;
-  if (!o.format.empty()) {
-    const std::vector<std::string> formats{"stereo44100", "mono44100", "stereo22050",
-                                           "mono22050",   "stereo11025", "mono11025"};
-    for (size_t i = 0; i < formats.size(); ++i)
-      if (formats[i] == o.format) ripper.ApplyOutputFormat(static_cast<TOutputFormat>(i));
-  }
+  if (o.format >= 0) ripper.ApplyOutputFormat(static_cast<TOutputFormat>(o.format));
   if (mp3) setUpCoder(coder, o);
   const std::string outDir = o.outDir.empty() ? Settings.OutDir : o.outDir;
 

@@ -11,6 +11,7 @@
 #include "CDRIP.h"
 #include "lame/LameCoder.h"
 #include "platform/events.h"
+#include "platform/unique_fd.h"
 
 EFCreateError::EFCreateError(const std::string& fileName, std::string reason)
     : std::runtime_error("Cannot create file " + fileName), reason_(std::move(reason)) {}
@@ -46,14 +47,11 @@ void wavHeader(uint8_t* h, const TFormatShape& shape, uint32_t dataSize) {
 // The output file: created new, read-write, locked against other writers while open.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& name) {
-    fd_ = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw EFCreateError(name, std::strerror(errno));
-    ::flock(fd_, LOCK_EX | LOCK_NB);
+  explicit OutputFile(const std::string& name)
+      : fd_(::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
+    if (!fd_.valid()) throw EFCreateError(name, std::strerror(errno));
+    ::flock(fd_.get(), LOCK_EX | LOCK_NB);
   }
-  ~OutputFile() { Close(); }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
 
   // Any write that stores fewer bytes than asked is a "Write error".
   void Write(const void* data, size_t n) {
@@ -66,31 +64,28 @@ class OutputFile {
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
     while (done < n) {
-      const ssize_t w = ::pwrite(fd_, p + done, n - done, offset + static_cast<off_t>(done));
+      const ssize_t w = ::pwrite(fd_.get(), p + done, n - done, offset + static_cast<off_t>(done));
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) throw ECDRIPError("Write error");
       done += static_cast<size_t>(w);
     }
   }
   uint64_t Written() const { return written_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
+  void Close() { fd_.Close(); }
 
  private:
   size_t WriteSome(const void* data, size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
     while (done < n) {
-      const ssize_t w = ::write(fd_, p + done, n - done);
+      const ssize_t w = ::write(fd_.get(), p + done, n - done);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) break;
       done += static_cast<size_t>(w);
     }
     return done;
   }
-  int fd_ = -1;
+  platform::UniqueFd fd_;
   uint64_t written_ = 0;
 };
 

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace {
 
 constexpr size_t kTagBytes = 128;
@@ -64,23 +66,6 @@ bool clearReadOnly(const std::string& name) {
 }
 
 std::string ioError(const std::string& what) { return "I/O error: " + what; }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    const bool ok = fd_ < 0 || ::close(fd_) == 0;
-    fd_ = -1;
-    return ok;
-  }
-
- private:
-  int fd_;
-};
 
 // Length in bytes of the UTF-8 sequence that starts with c (1 for stray bytes).
 size_t seqLen(unsigned char c) {
@@ -186,7 +171,7 @@ void TMP3Info::ReadTag() {
   }
   char block[kTagBytes];
   {
-    Fd fd(::open(filename_.c_str(), O_RDONLY | O_CLOEXEC));
+    platform::UniqueFd fd(::open(filename_.c_str(), O_RDONLY | O_CLOEXEC));
     // An input/output failure raises; the tag is then not taken as valid, so that a later
     // Save appends rather than overwriting the file's last bytes.
     if (fd.get() < 0) {
@@ -261,7 +246,7 @@ void TMP3Info::Save() {
     fail("Can't write ID3 tag information !");
     return;
   }
-  Fd fd(::open(filename_.c_str(), O_RDWR | O_CLOEXEC));
+  platform::UniqueFd fd(::open(filename_.c_str(), O_RDWR | O_CLOEXEC));
   bool ok = fd.get() >= 0;
   if (ok) {
     const off_t at = ::lseek(fd.get(), valid_ ? -static_cast<off_t>(kTagBytes) : 0, SEEK_END);
@@ -284,7 +269,7 @@ void TMP3Info::RemoveID3() {
     fail("Can\xC2\xB4t write ID3 tag information !");
     return;
   }
-  Fd fd(::open(filename_.c_str(), O_RDWR | O_CLOEXEC));
+  platform::UniqueFd fd(::open(filename_.c_str(), O_RDWR | O_CLOEXEC));
   if (fd.get() < 0) {
     fail("Could not open file !");
     return;

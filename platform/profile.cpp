@@ -1,5 +1,7 @@
 #include "profile.h"
 
+#include "unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -133,20 +135,6 @@ std::string withKey(const std::string& text, std::string_view section, std::stri
   return out;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 bool writeAllFd(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
@@ -208,7 +196,7 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
   const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
   // Lock the file itself; a writer that got the lock on a file since replaced tries again.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    Fd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
     if (fd.get() < 0) return false;
     if (::flock(fd.get(), LOCK_EX) != 0) return false;
     struct stat held {}, now {};
@@ -227,7 +215,7 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
     const std::string updated = withKey(text, section, key, value);
 
     std::string tmpl = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
-    Fd tmp(::mkstemp(tmpl.data()));
+    UniqueFd tmp(::mkstemp(tmpl.data()));
     if (tmp.get() < 0) return false;
     const bool ok = writeAllFd(tmp.get(), updated) && ::fchmod(tmp.get(), held.st_mode & 07777) == 0 &&
                     ::fsync(tmp.get()) == 0 && ::rename(tmpl.c_str(), file.c_str()) == 0;
@@ -236,7 +224,7 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
       return false;
     }
     // Make the rename itself durable.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
   }
