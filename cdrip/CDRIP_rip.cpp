@@ -71,7 +71,7 @@ class OutputFile {
     }
   }
   uint64_t Written() const { return written_; }
-  void Close() { fd_.Close(); }
+  bool Close() { return fd_.Close(); }
 
  private:
   size_t WriteSome(const void* data, size_t n) {
@@ -230,6 +230,7 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
       if (!failure) failure = std::current_exception();
     }
   }
-  if (file) file->Close();
+  // A close that fails may have lost buffered audio: that is a write error too.
+  if (file && !file->Close() && !failure) failure = std::make_exception_ptr(ECDRIPError("Write error"));
   if (failure) std::rethrow_exception(failure);
 }
