@@ -10,11 +10,14 @@
 #include <cdio/paranoia/cdda.h>
 #include <cdio/paranoia/paranoia.h>
 #include <soxr.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +32,31 @@ struct CdioCloser {
   void operator()(CdIo_t* p) const { cdio_destroy(p); }
 };
 
+// A private folder that is removed with its holder.
+class TempFolder {
+ public:
+  TempFolder() = default;
+  TempFolder(TempFolder&& o) noexcept : path_(std::move(o.path_)) { o.path_.clear(); }
+  TempFolder& operator=(TempFolder&& o) noexcept {
+    std::swap(path_, o.path_);
+    return *this;
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  bool Make() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tessaly-cue-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) return false;
+    path_ = tmpl;
+    return true;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 struct Drive {
   std::string path;
   bool image = false;
@@ -36,6 +64,7 @@ struct Drive {
   std::unique_ptr<CdIo_t, CdioCloser> cdio;
   bool trayOpen = false;
   std::vector<TOCENTRY> toc;  // tracks, then the lead-out
+  TempFolder shim;            // see openCueByItsFileLine
 };
 
 // One open extraction.
@@ -146,9 +175,57 @@ void drainMessages(cdrom_drive_t* d, int32_t sector, int32_t rangeStart) {
 
 void freeRipper() { g_ripper.reset(); }
 
+// The one FILE of a cue sheet, resolved against the sheet's folder; empty when there is not
+// exactly one.
+std::string cueDataFile(const std::string& cue) {
+  std::ifstream in(cue);
+  std::string found;
+  int files = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line.compare(start, 5, "FILE ") != 0) continue;
+    ++files;
+    std::string rest = line.substr(start + 5);
+    std::string name;
+    if (!rest.empty() && rest[0] == '"') {
+      const auto close = rest.find('"', 1);
+      if (close != std::string::npos) name = rest.substr(1, close - 1);
+    } else {
+      name = rest.substr(0, rest.find(' '));
+    }
+    if (!name.empty()) found = (std::filesystem::path(cue).parent_path() / name).string();
+  }
+  return files == 1 ? found : std::string();
+}
+
+// libcdio's cue driver reads the data from the file named like the sheet (x.cue: x.bin) and
+// not from the sheet's FILE line. For a sheet whose data file has another name, open it through
+// a private folder holding the two under matching names.
+CdIo_t* openCueByItsFileLine(Drive& d) {
+  const std::filesystem::path cue(d.path);
+  std::string ext = cue.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext != ".cue") return nullptr;
+  const std::string data = cueDataFile(d.path);
+  std::error_code ec;
+  if (data.empty() || !std::filesystem::is_regular_file(data, ec)) return nullptr;
+  TempFolder shim;
+  if (!shim.Make()) return nullptr;
+  const std::filesystem::path dir(shim.path());
+  std::filesystem::create_symlink(std::filesystem::absolute(cue, ec), dir / "disc.cue", ec);
+  if (ec) return nullptr;
+  std::filesystem::create_symlink(std::filesystem::absolute(data, ec), dir / "disc.bin", ec);
+  if (ec) return nullptr;
+  CdIo_t* p = cdio_open((dir / "disc.cue").c_str(), DRIVER_BINCUE);
+  if (p) d.shim = std::move(shim);
+  return p;
+}
+
 bool openCdio(Drive& d) {
   if (d.trayOpen) return false;
   if (!d.cdio) d.cdio.reset(cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE));
+  if (!d.cdio && d.image) d.cdio.reset(openCueByItsFileLine(d));
   return d.cdio != nullptr;
 }
 

@@ -102,6 +102,22 @@ TEST_F(CdLibImage, HandWrittenCueWithPregapsAndLeadingDataTrack) {
   EXPECT_EQ(r.DiscID(), "001032");
 }
 
+TEST_F(CdLibImage, CueSheetWhoseDataFileHasAnotherName) {
+  makeDisc(tmp.path(), "data", {"music:120", "tone440:80"});
+  const std::string bin = readFile(tmp / "data.bin");
+  fs::create_directories(tmp / "sheets");
+  writeFile(tmp / "sheets" / "Album Name.cue",
+            "FILE \"../data.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"
+            "  TRACK 02 AUDIO\r\n    INDEX 01 00:01:45\r\n");
+  offer({tmp / "sheets" / "Album Name.cue"});
+  TCDRIP r;
+  EXPECT_EQ(r.DriveName(), "Disc image Album Name.cue");
+  ASSERT_EQ(r.TrackCount(), 2);
+  EXPECT_EQ(r.Tracks().Objects(1).StartSector, 120);
+  EXPECT_EQ(r.Tracks().Objects(1).EndSector, 199);
+  EXPECT_TRUE(ripRange(120, 199) == bin.substr(120 * 2352, 80 * 2352));
+}
+
 TEST_F(CdLibImage, SeveralImagesAreSeveralDrives) {
   const auto a = makeDisc(tmp.path(), "a", {"music:100"});
   const auto b = makeDisc(tmp.path(), "b", {"music:100", "music:200"});
