@@ -162,14 +162,19 @@ QRect textBox(const QImage& img) {
   return box;
 }
 
+// A half-full vertical bar in dark colours, so that only the text is light.
+void darkVerticalBar(TGradProgress& bar, int width) {
+  bar.SetStyle(TGradProgress::gsVertical);
+  bar.SetStartColor(0x00400000);
+  bar.SetEndColor(0x00000040);
+  bar.SetBackColor(0x00202020);
+  bar.resize(width, 120);
+  bar.SetPosition(50);
+}
+
 TEST(GradProgress, NarrowVerticalBarTurnsItsText) {
   TGradProgress narrow;
-  narrow.SetStyle(TGradProgress::gsVertical);
-  narrow.SetStartColor(0x00400000);
-  narrow.SetEndColor(0x00000040);
-  narrow.SetBackColor(0x00202020);
-  narrow.resize(20, 120);
-  narrow.SetPosition(50);
+  darkVerticalBar(narrow, 20);
   const QImage img = render(narrow);
   ASSERT_FALSE(narrow.ScalableFonts().isEmpty()) << "fonts-liberation should be installed";
   EXPECT_TRUE(narrow.TextTurned());
@@ -180,12 +185,7 @@ TEST(GradProgress, NarrowVerticalBarTurnsItsText) {
   EXPECT_NE(img.pixelColor(2, 110), QColor(0x20, 0x20, 0x20));
 
   TGradProgress wide;
-  wide.SetStyle(TGradProgress::gsVertical);
-  wide.SetStartColor(0x00400000);
-  wide.SetEndColor(0x00000040);
-  wide.SetBackColor(0x00202020);
-  wide.resize(120, 120);
-  wide.SetPosition(50);
+  darkVerticalBar(wide, 120);
   const QImage level = render(wide);
   EXPECT_FALSE(wide.TextTurned());
   const QRect box = textBox(level);
