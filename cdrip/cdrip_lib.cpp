@@ -22,50 +22,15 @@
 #include <string>
 #include <vector>
 
+#include "cdrip_internal.h"
+
+using namespace cdrip_internal;
+
 namespace {
 
 constexpr int32_t kVersion = 115;
 constexpr int kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352
 constexpr int kChunkSectors = 27;                     // about a third of a second per chunk
-
-struct CdioCloser {
-  void operator()(CdIo_t* p) const { cdio_destroy(p); }
-};
-
-// A private folder that is removed with its holder.
-class TempFolder {
- public:
-  TempFolder() = default;
-  TempFolder(TempFolder&& o) noexcept : path_(std::move(o.path_)) { o.path_.clear(); }
-  TempFolder& operator=(TempFolder&& o) noexcept {
-    std::swap(path_, o.path_);
-    return *this;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  bool Make() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tessaly-cue-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) return false;
-    path_ = tmpl;
-    return true;
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-struct Drive {
-  std::string path;
-  bool image = false;
-  CDROMPARAMS params{};
-  std::unique_ptr<CdIo_t, CdioCloser> cdio;
-  bool trayOpen = false;
-  std::vector<TOCENTRY> toc;  // tracks, then the lead-out
-  TempFolder shim;            // see openCueByItsFileLine
-};
 
 // One open extraction.
 struct Ripper {
@@ -104,12 +69,6 @@ int32_t g_jitterCount = 0;
 int32_t g_lastJitterFirst = 0, g_lastJitterSecond = 0;
 bool g_jitterInChunk = false;
 
-Drive* active() {
-  if (g_active < 0 || g_active >= static_cast<int32_t>(g_drives.size())) return nullptr;
-  return &g_drives[static_cast<size_t>(g_active)];
-}
-
-void closeCdio(Drive& d) { d.cdio.reset(); }
 
 bool isImagePath(const std::string& path) {
   std::error_code ec;
@@ -222,12 +181,29 @@ CdIo_t* openCueByItsFileLine(Drive& d) {
   return p;
 }
 
+}  // namespace
+
+namespace cdrip_internal {
+
+Drive* active() {
+  if (g_active < 0 || g_active >= static_cast<int32_t>(g_drives.size())) return nullptr;
+  return &g_drives[static_cast<size_t>(g_active)];
+}
+
+void closeCdio(Drive& d) { d.cdio.reset(); }
+
+bool ripperOpen() { return g_ripper != nullptr; }
+
 bool openCdio(Drive& d) {
   if (d.trayOpen) return false;
   if (!d.cdio) d.cdio.reset(cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE));
   if (!d.cdio && d.image) d.cdio.reset(openCueByItsFileLine(d));
   return d.cdio != nullptr;
 }
+
+}  // namespace cdrip_internal
+
+namespace {
 
 // Appends converted output for `frames` stereo input frames held in `in`.
 void convert(Ripper& r, const int16_t* in, size_t frames) {
@@ -290,6 +266,7 @@ CDEX_ERR CR_AddDrive(const char* path) {
 }
 
 void CR_DeInit(void) {
+  stopPlayback();
   freeRipper();
   for (auto& d : g_drives) closeCdio(d);
   g_drives.clear();
@@ -322,6 +299,7 @@ int32_t CR_GetActiveCDROM(void) { return g_active; }
 
 CDEX_ERR CR_SetActiveCDROM(int32_t index) {
   if (index < 0 || index >= static_cast<int32_t>(g_drives.size()) || g_ripper) return CDEX_ERROR;
+  if (index != g_active) stopPlayback();
   g_active = index;
   return CDEX_OK;
 }
@@ -388,6 +366,7 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
   const int32_t leadOut = static_cast<int32_t>(d->toc.back().dwStartSector);
   if (startSector < 0 || endSector < startSector || endSector >= leadOut) return CDEX_ERROR;
   if (!openCdio(*d)) return CDEX_ERROR;
+  stopPlayback();  // the drive cannot play and be read at once
 
   g_ripper = std::make_unique<Ripper>();
   Ripper* r = g_ripper.get();
@@ -498,61 +477,6 @@ int32_t CR_GetNumberOfJitterErrors(void) { return g_jitterCount; }
 CDEX_ERR CR_CloseRipper(void) {
   if (!g_ripper) return CDEX_ERROR;
   freeRipper();
-  return CDEX_OK;
-}
-
-CDEX_ERR CR_PlayTrack(int32_t trackNum) {
-  Drive* d = active();
-  if (!d || d->image || d->toc.empty() || !openCdio(*d)) return CDEX_ERROR;
-  const int32_t n = static_cast<int32_t>(d->toc.size()) - 1;
-  if (trackNum < 1 || trackNum > n) return CDEX_ERROR;
-  msf_t start, end;
-  cdio_lsn_to_msf(static_cast<lsn_t>(d->toc[static_cast<size_t>(trackNum - 1)].dwStartSector),
-                  &start);
-  cdio_lsn_to_msf(static_cast<lsn_t>(d->toc.back().dwStartSector) - 1, &end);
-  return cdio_audio_play_msf(d->cdio.get(), &start, &end) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
-}
-
-CDEX_ERR CR_StopPlayTrack(void) {
-  Drive* d = active();
-  if (!d || d->image || !d->cdio) return CDEX_ERROR;
-  return cdio_audio_stop(d->cdio.get()) == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
-}
-
-CDEX_ERR CR_PauseCD(int32_t pause) {
-  Drive* d = active();
-  if (!d || d->image || !d->cdio) return CDEX_ERROR;
-  const auto rc = pause ? cdio_audio_pause(d->cdio.get()) : cdio_audio_resume(d->cdio.get());
-  return rc == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
-}
-
-CDEX_ERR CR_EjectCD(int32_t eject) {
-  Drive* d = active();
-  if (!d || g_ripper) return CDEX_ERROR;
-  if (d->image) {
-    d->trayOpen = eject != 0;
-    if (d->trayOpen) {
-      closeCdio(*d);
-      d->toc.clear();
-    }
-    return CDEX_OK;
-  }
-  closeCdio(*d);
-  d->toc.clear();
-  const auto rc = eject ? cdio_eject_media_drive(d->path.c_str())
-                        : cdio_close_tray(d->path.c_str(), nullptr);
-  return rc == DRIVER_OP_SUCCESS ? CDEX_OK : CDEX_ERROR;
-}
-
-CDEX_ERR CR_GetPlayPosition(int32_t* first, int32_t* second) {
-  if (first) *first = 0;
-  if (second) *second = 0;
-  Drive* d = active();
-  if (!d || d->image || !d->cdio) return CDEX_ERROR;
-  cdio_subchannel_t sub{};
-  if (cdio_audio_read_subchannel(d->cdio.get(), &sub) != DRIVER_OP_SUCCESS) return CDEX_ERROR;
-  if (first) *first = sub.track;
-  if (second) *second = static_cast<int32_t>(cdio_msf_to_lsn(&sub.abs_addr));
   return CDEX_OK;
 }
 

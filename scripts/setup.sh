@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev fonts-liberation
   libgtest-dev clang libclang-rt-14-dev
   mpg123 cd-paranoia lame id3v2
+  libpulse-dev pulseaudio pulseaudio-utils
+  xvfb xdotool xauth desktop-file-utils appstream
 )
 
 missing=()
