@@ -59,6 +59,9 @@ struct Drive {
 Drive* active();
 // Opens the drive's libcdio handle when it is not open; false without a readable medium.
 bool openCdio(Drive& d);
+// A new libcdio handle on the drive's medium, for a reader of its own (playback); the caller
+// destroys it. Null when the tray is open or there is no readable medium.
+CdIo_t* openDriveHandle(Drive& d);
 void closeCdio(Drive& d);
 // Whether an extraction is open.
 bool ripperOpen();

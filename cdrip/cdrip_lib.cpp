@@ -194,10 +194,16 @@ void closeCdio(Drive& d) { d.cdio.reset(); }
 
 bool ripperOpen() { return g_ripper != nullptr; }
 
+CdIo_t* openDriveHandle(Drive& d) {
+  if (d.trayOpen) return nullptr;
+  CdIo_t* p = cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE);
+  if (!p && d.image) p = openCueByItsFileLine(d);
+  return p;
+}
+
 bool openCdio(Drive& d) {
   if (d.trayOpen) return false;
-  if (!d.cdio) d.cdio.reset(cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE));
-  if (!d.cdio && d.image) d.cdio.reset(openCueByItsFileLine(d));
+  if (!d.cdio) d.cdio.reset(openDriveHandle(d));
   return d.cdio != nullptr;
 }
 
