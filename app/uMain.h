@@ -1,0 +1,170 @@
+// TfrmMain: the program's one lasting window. A frameless face picture with button areas, the
+// drive box and the track list; it owns the CD, encoder and tag components and the player timer.
+// Its handlers are split by concern: uMain.cpp (creation, drive choice, rows, selection,
+// extraction, options, closing), uMain_album.cpp (cdplayer.ini and the clipboard),
+// uMain_player.cpp (the player buttons and the timer), uMain_face.cpp (hot images, dragging,
+// hints, help, the error report).
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWidget>
+#include <array>
+#include <exception>
+#include <functional>
+#include <memory>
+
+#include "app/face.h"
+#include "app/shared_model.h"
+#include "cdrip/CDRIP.h"
+#include "lame/LameCoder.h"
+#include "mp3info/MP3Info.h"
+
+// A picture control: shows a pixmap and reports clicks and pointer movement.
+class TImage : public QLabel {
+ public:
+  explicit TImage(QWidget* parent) : QLabel(parent) {}
+  std::function<void()> OnClick;
+  std::function<void(QMouseEvent*)> OnMouseMove;
+  std::function<void(QMouseEvent*)> OnMouseDown;
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+
+ private:
+  bool pressed_ = false;
+};
+
+// The select-all box: the user toggles it between unticked and ticked (a grayed box becomes
+// ticked); only the program makes it grayed.
+class TSelAllCheckBox : public QCheckBox {
+ public:
+  explicit TSelAllCheckBox(QWidget* parent) : QCheckBox(parent) {}
+
+ protected:
+  void nextCheckState() override;
+};
+
+class TfrmMain : public QWidget {
+ public:
+  TfrmMain();
+  ~TfrmMain() override;
+
+  // The shared model, handed to the extraction window.
+  TSharedModel Model();
+
+  // Components.
+  std::unique_ptr<TLameCoder> LameCoder1;
+  std::unique_ptr<TCDRIP> RIPPER;
+  std::unique_ptr<TMP3Info> MP3Info1;
+  QTimer* Timer1 = nullptr;
+  std::array<QIcon, 3> ImageList1;  // 0 audio track, 1 data track, 2 the track now playing
+
+  // Controls.
+  TImage* Image1 = nullptr;  // the face
+  QComboBox* cboDrive = nullptr;
+  TSelAllCheckBox* chkSelAll = nullptr;
+  TImage* imgSelAll = nullptr;
+  QLabel* lblStatus = nullptr;
+  QTreeWidget* ListView1 = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+  QAction *SelectAll1 = nullptr, *InvertSelection1 = nullptr, *RenameTrack1 = nullptr,
+          *CopyTrackInformationToClipboard1 = nullptr, *ReadCDInformation1 = nullptr,
+          *SaveCDInformation1 = nullptr;
+  std::array<TImage*, face::kHotImageCount> HotImages{};  // in face::kHotImages order
+  TImage* hot(face::HotImage id) const { return HotImages[static_cast<size_t>(id)]; }
+
+  // Window state.
+  bool PlayMode = false;
+  int32_t PlayIndex = -1;
+  bool Paused = false;
+  int32_t RipPercent = 0;
+  int ListViewTag = 0;  // the list's counted flag: 1 once the ticked rows were counted
+
+  // Rows.
+  int RowCount() const { return ListView1->topLevelItemCount(); }
+  QTreeWidgetItem* Row(int i) const { return ListView1->topLevelItem(i); }
+  bool RowChecked(int i) const;
+  void SetRowChecked(int i, bool checked);
+  int RowIcon(int i) const;
+  void SetRowIcon(int i, int icon);
+  int SelectedRow() const;  // -1 for none
+  void SelectRow(int i);    // the one selected row, focused
+
+  // Creation, drive choice, rows, selection, extraction, options, closing.
+  void FormCreate();
+  void FormShow();
+  bool FormCloseQuery();
+  void FormClose();
+  void FormResize() {}
+  void cboDriveClick();
+  void SetLameCoder();
+  void ListView1Click();
+  void ListView1MouseMove();
+  void SelectAll1Click();
+  void InvertSelection1Click();
+  void RenameTrack1Click();
+  void chkSelAllClick();
+  void imgSelAllClick();
+  void ExtractTracksToWAVFiles1Click();
+  void ExtractTracksToMP3Files1Click();
+  void Options1Click();
+  void RIPPERProgress(uint16_t percentComplete);
+
+  // Album information.
+  void mnuReadCDiniClick();
+  void SaveCDInformation1Click();
+  void CopyTrackInformationToClipboard1Click();
+
+  // Player.
+  void btnPlayClick();
+  void btnStopClick();
+  void imgPauseClick();
+  void btnForwardClick();
+  void btnBackwardClick();
+  void btnEjectClick();
+  void Timer1Timer();
+
+  // Face, hints, error report.
+  void HideHotImages();
+  // The hit test at a client point: hides the hot images and answers true (a drag point)
+  // when the point is not active.
+  bool WMNCHitTest(int x, int y);
+  void Image1MouseMove(int x, int y);
+  void DisplayHint();
+  void HandleProc(const std::exception& e);
+  void Exit1Click();
+  void imgMinClick();
+  void HelpWith1Click();
+  void Corvanecomontheweb1Click();
+
+  // How the window reaches the desktop; replaced by tests.
+  static std::function<bool(const QUrl&)>& OpenUrl;       // help file, web page
+  static std::function<void(QWidget*)>& StartSystemMove;  // dragging the window
+
+  // The help file: beside the executable with the extension ".html", else the installed copy.
+  static QString HelpFileName();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void createControls();
+  void createHotImages();
+  void extract(bool wavOutput);
+  void faceMouseDown(int x, int y);
+  void messageBox(int icon, const QString& caption, const QString& text);
+  bool shownOnce_ = false;
+};
+
+// The error report's text for an exception message.
+QString ErrorReportText(const QString& message);

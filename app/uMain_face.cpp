@@ -1,0 +1,142 @@
+// The main window's face: hot images that light under the pointer, dragging by any point that
+// is not a button, hints in the status line, minimize, exit, help, the maker's page and the
+// error report.
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QUrl>
+#include <QWindow>
+
+#include "app/Application.h"
+#include "app/uMain.h"
+
+#ifndef TESSALY_HELP_INSTALLED
+#define TESSALY_HELP_INSTALLED "/usr/local/share/tessaly/tessaly.html"
+#endif
+
+namespace {
+
+std::function<bool(const QUrl&)> g_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+std::function<void(QWidget*)> g_startSystemMove = [](QWidget* w) {
+  if (QWindow* h = w->windowHandle()) h->startSystemMove();
+};
+
+}  // namespace
+
+std::function<bool(const QUrl&)>& TfrmMain::OpenUrl = g_openUrl;
+std::function<void(QWidget*)>& TfrmMain::StartSystemMove = g_startSystemMove;
+
+QString ErrorReportText(const QString& message) {
+  return QStringLiteral("We are sorry that a problem has encounted:\r\nPlease tell me the Error to ") +
+         QString::fromUtf8(face::kSupportEmail.data(), static_cast<int>(face::kSupportEmail.size())) +
+         QStringLiteral(":\r\n\r\n") + message + QStringLiteral("\r\n\r\nThank you.");
+}
+
+void TfrmMain::createHotImages() {
+  for (const face::HotImageInfo& h : face::kHotImages) {
+    auto* img = new TImage(this);
+    const QString name = QString::fromLatin1(h.name.data(), static_cast<int>(h.name.size()));
+    img->setObjectName(name);
+    img->setGeometry(h.place.left, h.place.top, h.place.width, h.place.height);
+    img->setPixmap(QPixmap(QStringLiteral(":/art/") + name + QStringLiteral(".jpg")));
+    img->setCursor(Qt::PointingHandCursor);
+    img->setMouseTracking(true);
+    img->setStatusTip(h.id == face::HotImage::imgCorvane
+                          ? QStringLiteral("Welcome to ") +
+                                QString::fromLatin1(face::kMakerUrl.data(), static_cast<int>(face::kMakerUrl.size()))
+                          : QString::fromUtf8(h.hint.data(), static_cast<int>(h.hint.size())));
+    // Over the part of a lit picture that lies outside its hover area, the face's rules hold.
+    img->OnMouseMove = [this, img](QMouseEvent* e) {
+      const QPoint p = img->mapTo(this, e->position().toPoint());
+      WMNCHitTest(p.x(), p.y());
+    };
+    img->OnMouseDown = [this, img](QMouseEvent* e) {
+      const QPoint p = img->mapTo(this, e->position().toPoint());
+      if (e->button() == Qt::LeftButton) faceMouseDown(p.x(), p.y());
+    };
+    HotImages[static_cast<size_t>(h.id)] = img;
+  }
+  using face::HotImage;
+  hot(HotImage::imgToWave)->OnClick = [this] { ExtractTracksToWAVFiles1Click(); };
+  hot(HotImage::imgToMP3)->OnClick = [this] { ExtractTracksToMP3Files1Click(); };
+  hot(HotImage::imgOptions)->OnClick = [this] { Options1Click(); };
+  hot(HotImage::imgHelp)->OnClick = [this] { HelpWith1Click(); };
+  hot(HotImage::imgExit)->OnClick = [this] { Exit1Click(); };
+  hot(HotImage::imgCorvane)->OnClick = [this] { Corvanecomontheweb1Click(); };
+  hot(HotImage::imgMin)->OnClick = [this] { imgMinClick(); };
+  hot(HotImage::imgClose)->OnClick = [this] { Exit1Click(); };
+  hot(HotImage::imgBack)->OnClick = [this] { btnBackwardClick(); };
+  hot(HotImage::imgPlay)->OnClick = [this] { btnPlayClick(); };
+  hot(HotImage::imgPause)->OnClick = [this] { imgPauseClick(); };
+  hot(HotImage::imgStop)->OnClick = [this] { btnStopClick(); };
+  hot(HotImage::imgForward)->OnClick = [this] { btnForwardClick(); };
+  hot(HotImage::imgEject)->OnClick = [this] { btnEjectClick(); };
+}
+
+void TfrmMain::HideHotImages() {
+  using face::HotImage;
+  for (HotImage id : {HotImage::imgToWave, HotImage::imgToMP3, HotImage::imgOptions, HotImage::imgHelp,
+                      HotImage::imgExit, HotImage::imgCorvane, HotImage::imgMin, HotImage::imgClose,
+                      HotImage::imgBack, HotImage::imgPlay, HotImage::imgForward, HotImage::imgStop,
+                      HotImage::imgEject, HotImage::imgPause})
+    hot(id)->hide();
+}
+
+bool TfrmMain::WMNCHitTest(int x, int y) {
+  if (face::IsActivePoint(x, y)) return false;
+  HideHotImages();
+  return true;
+}
+
+void TfrmMain::faceMouseDown(int x, int y) {
+  // A press on a drag point moves the window through the window system.
+  if (WMNCHitTest(x, y)) StartSystemMove(this);
+}
+
+void TfrmMain::Image1MouseMove(int x, int y) {
+  ListViewTag = 0;
+  HideHotImages();
+  for (const face::HotImageInfo& h : face::kHotImages)
+    if (h.hoverX.contains(x) && h.hoverY.contains(y)) hot(h.id)->show();
+}
+
+void TfrmMain::DisplayHint() {
+  const TApplication* app = TApplication::Instance();
+  if (!app) return;
+  const QString& hint = app->Hint();
+  const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+  lblStatus->setText(bar < 0 ? hint : hint.mid(bar + 1));
+}
+
+void TfrmMain::HandleProc(const std::exception& e) {
+  QWidget* owner = QApplication::activeModalWidget();
+  if (!owner) owner = QApplication::activeWindow();
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Error Report"),
+                  ErrorReportText(QString::fromUtf8(e.what())), QMessageBox::Ok, owner);
+  box.exec();
+}
+
+void TfrmMain::Exit1Click() { close(); }
+
+void TfrmMain::imgMinClick() { showMinimized(); }
+
+QString TfrmMain::HelpFileName() {
+  const QFileInfo exe(QCoreApplication::applicationFilePath());
+  const QString beside = exe.path() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".html");
+  if (QFileInfo::exists(beside)) return beside;
+  return QStringLiteral(TESSALY_HELP_INSTALLED);
+}
+
+void TfrmMain::HelpWith1Click() {
+  try {
+    OpenUrl(QUrl::fromLocalFile(HelpFileName()));
+  } catch (...) {
+    // Help never disturbs the user.
+  }
+}
+
+void TfrmMain::Corvanecomontheweb1Click() {
+  OpenUrl(QUrl(QString::fromLatin1(face::kMakerUrl.data(), static_cast<int>(face::kMakerUrl.size()))));
+}
