@@ -219,7 +219,10 @@ std::string trimControls(const std::string& s) {
 
 std::string GetOutputFileName(const std::string& outDir, const std::string& title) {
   std::string folder = trimControls(outDir);
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  // An empty folder would put the files at the filesystem's root; here it means the user's
+  // music folder, the folder a first run starts with.
+  if (folder.empty()) folder = platform::MusicDir().string();
+  if (folder.back() != '/') folder += '/';
   std::string safe;
   const std::string t = trimControls(title);
   size_t pos = 0;

@@ -68,7 +68,8 @@ TStoredAlbum ReadStoredAlbum(const std::string& discId);
 int32_t IniTextToInt(const std::string& text, int32_t defaultValue);
 
 // The WAV file name for a track title: the output folder (blanks and control characters
-// trimmed, "/" appended) and the trimmed title, with ".wav". A "/" in the title makes
+// trimmed, "/" appended; nothing left of it means the user's music folder, never the root) and
+// the trimmed title, with ".wav". A "/" in the title makes
 // subfolders, but never leaves the output folder: leading separators, empty, "." and ".."
 // parts are dropped.
 std::string GetOutputFileName(const std::string& outDir, const std::string& title);

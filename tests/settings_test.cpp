@@ -191,3 +191,41 @@ TEST_F(CDInfo, AFailedWriteIsReportedAsFalse) {
 }
 
 }  // namespace
+
+namespace {
+
+using OutputNames = WithHome;
+
+TEST_F(OutputNames, ABlankOutputFolderIsTheMusicFolderNeverTheRoot) {
+  const std::string music = (tmp / "home" / "Music").string();
+  for (const char* blank : {"", " ", "\t", " \t\r\n "})
+    EXPECT_EQ(GetOutputFileName(blank, "Track01"), music + "/Track01.wav") << "'" << blank << "'";
+  setenv("XDG_MUSIC_DIR", (tmp / "tunes").c_str(), 1);
+  EXPECT_EQ(GetOutputFileName(" ", "a/b"), (tmp / "tunes").string() + "/a/b.wav");
+  // A folder given keeps its own name, with or without its final "/".
+  EXPECT_EQ(GetOutputFileName("/srv/music", "x"), "/srv/music/x.wav");
+  EXPECT_EQ(GetOutputFileName(" /srv/music/ ", "x"), "/srv/music/x.wav");
+  EXPECT_EQ(GetOutputFileName("/", "x"), "/x.wav");  // the root only when asked for
+}
+
+TEST_F(OutputNames, ATitleNeverLeavesTheOutputFolder) {
+  struct Case {
+    const char* title;
+    const char* name;
+  };
+  for (const Case c : {Case{"..", ".wav"}, Case{"../x", "x.wav"}, Case{"../../etc/passwd", "etc/passwd.wav"},
+                       Case{"a/../../b", "a/b.wav"}, Case{"/abs/olute", "abs/olute.wav"},
+                       Case{"./a/./b", "a/b.wav"}, Case{"a//b/", "a/b.wav"}, Case{"...", "....wav"},
+                       Case{"..a/b..", "..a/b...wav"}, Case{"Live at ../Wembley", "Live at ../Wembley.wav"}}) {
+    const std::string name = GetOutputFileName("/out", c.title);
+    EXPECT_EQ(name, std::string("/out/") + c.name) << c.title;
+    // Whatever the title, the name's parts hold no way up.
+    for (size_t pos = 0; pos < name.size();) {
+      const size_t slash = std::min(name.find('/', pos), name.size());
+      EXPECT_NE(name.substr(pos, slash - pos), "..") << c.title;
+      pos = slash + 1;
+    }
+  }
+}
+
+}  // namespace
