@@ -2,15 +2,18 @@
 // to WAV, raw PCM or tagged MP3 files through the same components as the program.
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "app/ExtractionRun.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
@@ -271,66 +274,122 @@ int list(TCDRIP& ripper, const std::vector<std::string>& titles) {
   return 0;
 }
 
+// Reads an answer to the overwrite question from a terminal: yes, no or replace all.
+int askOnTerminal(const std::string& name) {
+  for (;;) {
+    std::fprintf(stderr, "%s already exists,do you want to replace it? [y]es, [n]o, replace [a]ll: ", name.c_str());
+    std::fflush(stderr);
+    std::string line;
+    if (!std::getline(std::cin, line)) {
+      std::fprintf(stderr, "\n");
+      return oaNo;  // the end of the input answers nothing: keep the file
+    }
+    for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    line.erase(0, line.find_first_not_of(" \t"));
+    line.erase(line.find_last_not_of(" \t\r") + 1);
+    if (line == "y" || line == "yes") return oaYes;
+    if (line == "n" || line == "no") return oaNo;
+    if (line == "a" || line == "all" || line == "replace all") return oaYesToAll;
+  }
+}
+
+// The run's view of the command line: every track of the disc is a row, ticked when chosen;
+// the status lines and the progress go to standard error, each finished file's name to
+// standard output.
+class CliHost : public TExtractionHost {
+ public:
+  CliHost(TCDRIP& ripper, const std::vector<std::string>& titles, const std::set<int>& chosen, bool replaceAll)
+      : ripper_(ripper), titles_(titles), chosen_(chosen), replaceAll_(replaceAll) {
+    ripper_.OnProgress = [this](TCDRIP&, uint16_t percent) {
+      if (progress_) progress_->Show(percent);
+    };
+  }
+  ~CliHost() override { ripper_.OnProgress = nullptr; }
+  CliHost(const CliHost&) = delete;
+  CliHost& operator=(const CliHost&) = delete;
+
+  int RowCount() const override { return static_cast<int>(titles_.size()); }
+  bool RowChecked(int row) const override { return chosen_.count(row + 1) > 0; }
+  std::string RowCaption(int row) const override { return titles_[static_cast<size_t>(row)]; }
+  std::string RowTrackIndex(int row) const override { return std::to_string(row); }
+  void SetRowStatus(int, const std::string& status, const std::string& fileName) override {
+    if (status == "OK") {
+      progress_->Done(ripper_.JitterErrorCount() ? "done, with read errors" : "done");
+      std::cout << fileName << std::endl;
+    } else {
+      progress_->Done("cancelled");
+      std::cerr << "tessaly-rip: cancelled; " << fileName << " keeps what was ripped\n";
+    }
+  }
+  void ShowStatus(int row, const std::string& line) override {
+    std::cerr << line << "\n";
+    progress_ = std::make_unique<ProgressLine>(ripper_.Tracks().Strings(row));
+  }
+  void ShowPath(const std::string& line) override { std::cerr << line << "\n"; }
+  int AskOverwrite(const std::string& name) override {
+    if (replaceAll_) return oaYesToAll;
+    if (!isatty(STDIN_FILENO)) {
+      std::cerr << "tessaly-rip: " << name << " already exists; not replaced, and the run stops here "
+                << "(no terminal to ask on; give --yes to replace existing files)\n";
+      refused_ = true;
+      return oaNo;
+    }
+    const int answer = askOnTerminal(name);
+    if (answer == oaNo) {
+      std::cerr << "tessaly-rip: " << name << " not replaced; the run stops here\n";
+      refused_ = true;
+    }
+    return answer;
+  }
+  bool Cancelled() const override { return g_interrupted != 0; }
+  void ResetProgress() override {}
+  void OpenFolder(const std::string&) override {}  // a terminal has no folder window to open
+  void Finish(int) override {}
+
+  bool Refused() const { return refused_; }
+
+ private:
+  TCDRIP& ripper_;
+  const std::vector<std::string>& titles_;
+  const std::set<int>& chosen_;
+  bool replaceAll_;
+  std::unique_ptr<ProgressLine> progress_;
+  bool refused_ = false;
+};
+
 int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<std::string>& titles) {
   std::vector<int> tracks;
   std::string why;
   if (!parseTracks(o.tracks, ripper, tracks, why)) return fail(why);
 
-  const bool mp3 = o.output == Output::Mp3;
-  ripper.Encode = mp3;
   ripper.WriteWAV = o.output == Output::Wav;
   if (o.format >= 0) ripper.ApplyOutputFormat(static_cast<TOutputFormat>(o.format));
-  if (mp3) setUpCoder(coder, o);
-  const std::string outDir = o.outDir.empty() ? Settings.OutDir : o.outDir;
+  if (o.output == Output::Mp3) setUpCoder(coder, o);
+  if (!o.outDir.empty()) Settings.OutDir = o.outDir;
 
   std::signal(SIGINT, onInterrupt);
   platform::SetProcessMessagesHook([&] {
     if (g_interrupted) ripper.CancelRip();
   });
-  for (int t : tracks) {
-    const std::string& title = titles[static_cast<size_t>(t - 1)];
-    std::string name = GetOutputFileName(outDir, title);
-    if (name.substr(name.rfind('/') + 1) == ".wav")  // nothing usable in the title
-      name = GetOutputFileName(outDir, ripper.Tracks().Strings(t - 1));
-    if (o.output == Output::Raw) name = ChangeFileExt(name, ".raw");
-    if (mp3) name = ChangeFileExt(name, ".mp3");
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(name).parent_path(), ec);
-    if (!o.yes && std::filesystem::exists(name, ec))
-      return fail(name + " already exists (give --yes to replace it)");
-
-    ProgressLine progress(ripper.Tracks().Strings(t - 1));
-    ripper.OnProgress = [&](TCDRIP&, uint16_t percent) { progress.Show(percent); };
-    try {
-      ripper.RipTrack(t, name);
-    } catch (const EFCreateError& e) {
-      return fail(std::string(e.what()) + ": " + e.reason());
-    } catch (const ECDRIPError& e) {
-      return fail(name + ": " + e.what());
-    }
-    if (!std::filesystem::exists(name, ec))
-      return fail("the drive refused to read track " + std::to_string(t));
-    if (mp3) {
-      // Tagged also when cancelled, as the window's run does.
-      TMP3Info tag;
-      tag.SetGenreID(12);
-      try {
-        tag.SetFilename(name);
-        tag.SetTitle(title);
-        tag.Save();
-      } catch (const EInOutError& e) {
-        std::cerr << "tessaly-rip: " << name << ": cannot tag: " << e.what() << "\n";
-      }
-      if (!tag.Saved()) std::cerr << "tessaly-rip: " << name << ": the ID3 tag was not written\n";
-    }
-    if (g_interrupted) {
-      progress.Done("cancelled");
-      std::cerr << "tessaly-rip: cancelled; " << name << " keeps what was ripped\n";
-      return kExitInterrupted;
-    }
-    progress.Done(ripper.JitterErrorCount() ? "done, with read errors" : "done");
-    std::cout << name << "\n";
+  const std::set<int> chosen(tracks.begin(), tracks.end());
+  CliHost host(ripper, titles, chosen, o.yes);
+  TMP3Info tagger;
+  tagger.SetGenreID(12);
+  TExtractionRun run(host, ripper, tagger, Settings);
+  const TRunOutput output = o.output == Output::Mp3 ? TRunOutput::Mp3
+                            : o.output == Output::Raw ? TRunOutput::Raw
+                                                      : TRunOutput::Wav;
+  try {
+    run.Perform(output);
+  } catch (const EFCreateError& e) {
+    return fail(std::string(e.what()) + ": " + e.reason());
+  } catch (const ECDRIPError& e) {
+    return fail(run.LastName() + ": " + e.what());
+  } catch (const EInOutError& e) {
+    return fail(run.LastName() + ": cannot tag: " + e.what());
   }
+  if (g_interrupted) return kExitInterrupted;
+  if (host.Refused()) return kExitFailure;
   return 0;
 }
 

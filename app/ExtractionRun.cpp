@@ -1,0 +1,181 @@
+#include "ExtractionRun.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+#include "app/globals.h"
+#include "cdrip/CDRIP.h"
+#include "lame/LameCoder.h"
+#include "mp3info/MP3Info.h"
+#include "platform/unique_fd.h"
+
+namespace {
+
+constexpr const char* kWavExt = ".wav";
+
+// StrToInt: the whole text a decimal integer, or the conversion error.
+int trackIndexOf(const std::string& text) {
+  errno = 0;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+    throw EBadTrackIndex("'" + text + "' is not a valid integer value");
+  return static_cast<int>(v);
+}
+
+bool entryExists(const std::string& name) {
+  struct stat st{};
+  return ::lstat(name.c_str(), &st) == 0;  // a link, even a dangling one, is in the way too
+}
+
+// Notes whether the CD component reported progress while it is alive, and hands every report
+// on to the handler that was there. A track whose ripper opened reports at least once; one the
+// drive refused reports nothing and writes no file.
+class ProgressWitness {
+ public:
+  explicit ProgressWitness(TCDRIP& ripper) : ripper_(ripper), previous_(ripper.OnProgress) {
+    ripper_.OnProgress = [this](TCDRIP& sender, uint16_t percent) {
+      reported_ = true;
+      if (previous_) previous_(sender, percent);
+    };
+  }
+  ~ProgressWitness() { ripper_.OnProgress = std::move(previous_); }
+  ProgressWitness(const ProgressWitness&) = delete;
+  ProgressWitness& operator=(const ProgressWitness&) = delete;
+  bool Reported() const { return reported_; }
+
+ private:
+  TCDRIP& ripper_;
+  TProgressEvent previous_;
+  bool reported_ = false;
+};
+
+}  // namespace
+
+std::string RunOutputFolder(const std::string& outDir) {
+  const std::string name = GetOutputFileName(outDir, "");
+  return name.substr(0, name.size() - std::strlen(kWavExt));
+}
+
+std::string RunOutputFileName(const std::string& outDir, const std::string& caption, const std::string& entryText) {
+  const std::string name = GetOutputFileName(outDir, caption);
+  if (name == RunOutputFolder(outDir) + kWavExt) return GetOutputFileName(outDir, entryText);
+  return name;
+}
+
+std::string FolderOf(const std::string& name) {
+  const auto slash = name.rfind('/');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+void CreateRunFolders(const std::string& folder, const std::string& name) {
+  // The output folder is the user's choice, a link to elsewhere included.
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (name.compare(0, folder.size(), folder) != 0) return;
+  const std::string rel = name.substr(folder.size());
+  if (rel.find('/') == std::string::npos) return;
+
+  std::optional<platform::UniqueFd> dir;
+  dir.emplace(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir->valid()) return;  // the file's creation reports it
+  std::string walked = folder;
+  size_t pos = 0;
+  for (size_t slash; (slash = rel.find('/', pos)) != std::string::npos; pos = slash + 1) {
+    const std::string part = rel.substr(pos, slash - pos);
+    walked += part + "/";
+    if (::mkdirat(dir->get(), part.c_str(), 0777) != 0 && errno != EEXIST) return;
+    const int next = ::openat(dir->get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) {
+      struct stat st{};
+      if (::fstatat(dir->get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+        throw EFCreateError(name, "a symbolic link stands in place of the folder " + walked);
+      return;  // not a folder: the file's creation fails with the reason
+    }
+    dir.emplace(next);
+  }
+}
+
+int TExtractionRun::Perform(TRunOutput output) {
+  // 1-2. The question is asked again in every run; Encode follows the output.
+  settings_.AskOverwrite = true;
+  ripper_.Encode = output == TRunOutput::Mp3;
+  int total = 0;
+  for (int row = 0; row < host_.RowCount(); ++row)
+    if (host_.RowChecked(row)) ++total;
+  lastAnswer_ = oaNone;
+  lastName_.clear();
+  stop_ = false;
+
+  // 3. The rows, in list order.
+  std::exception_ptr failure;
+  try {
+    int ordinal = 0;
+    for (int row = 0; row < host_.RowCount() && !stop_; ++row) {
+      if (host_.Cancelled()) break;
+      if (!host_.RowChecked(row)) continue;
+      extractRow(row, ++ordinal, total, output);
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  // 4. End of the run, however it ended.
+  host_.ResetProgress();
+  if (settings_.OpenWhenDone && !host_.Cancelled() && lastAnswer_ != oaNo && !lastName_.empty())
+    host_.OpenFolder(FolderOf(lastName_));
+  const int result = host_.Cancelled() ? 2 : 1;
+  host_.Finish(result);
+  if (failure) std::rethrow_exception(failure);
+  return result;
+}
+
+void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput output) {
+  const std::string caption = host_.RowCaption(row);
+  host_.ShowStatus(row, "Extract " + caption + " (" + std::to_string(ordinal) + " of " + std::to_string(total) + ")...");
+
+  // The track first: a blank title falls back to the track list's own text for it.
+  const int trackIndex = trackIndexOf(host_.RowTrackIndex(row));
+  const std::string& entryText = ripper_.Tracks().Strings(trackIndex);
+
+  std::string name = RunOutputFileName(settings_.OutDir, caption, entryText);
+  CreateRunFolders(RunOutputFolder(settings_.OutDir), name);
+  if (output == TRunOutput::Mp3) name = ChangeFileExt(name, ".mp3");
+  if (output == TRunOutput::Raw) name = ChangeFileExt(name, ".raw");
+  lastName_ = name;
+  host_.ShowPath("To " + name);
+
+  if (settings_.AskOverwrite && entryExists(name)) {
+    lastAnswer_ = host_.AskOverwrite(name);
+    if (lastAnswer_ == oaNo) {
+      stop_ = true;
+      return;
+    }
+    if (lastAnswer_ == oaYesToAll) settings_.AskOverwrite = false;
+  }
+
+  {
+    ProgressWitness witness(ripper_);
+    ripper_.RipTrack(trackIndex + 1, name);
+    if (!witness.Reported())
+      throw ETrackNotRead("The drive refused to read track " + std::to_string(trackIndex + 1));
+  }
+
+  // The cancelled partial file is tagged too.
+  if (output == TRunOutput::Mp3) {
+    tagger_.SetFilename(name);
+    tagger_.SetTitle(caption);
+    tagger_.Save();
+    if (!tagger_.Saved()) throw ETagNotWritten("Cannot write the ID3 tag into " + name);
+  }
+  host_.SetRowStatus(row, host_.Cancelled() ? "Cancelled" : "OK", name);
+}

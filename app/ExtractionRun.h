@@ -1,0 +1,114 @@
+// The extraction run: extracts the ticked rows of a track list one after the other, names each
+// file from the output folder and the row's title, asks before replacing a file, tags MP3
+// files, marks each row "OK" or "Cancelled", and at the end resets the progress and may open
+// the output folder. Toolkit-free; the extraction window and tessaly-rip both drive it.
+//
+// Usage: implement TExtractionHost (the rows, the labels, the question, the end), then
+// TExtractionRun(host, ripper, tagger, settings).Perform(output) once. Perform returns the
+// modal result (1 OK, 2 Cancel); an error that ends the run is raised after the end-of-run
+// steps (host.Finish included) have run.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+class TCDRIP;
+class TMP3Info;
+struct TMP3Settings;
+
+enum class TRunOutput { Wav, Mp3, Raw };
+
+// The answers to the overwrite question, as the message dialog's modal results.
+enum TOverwriteAnswer : int {
+  oaNone = 0,     // not asked (no dialog returns it)
+  oaClosed = 2,   // the close box: replaces, like Yes
+  oaYes = 6,
+  oaNo = 7,       // ends the run here
+  oaYesToAll = 10 // replaces, and asks no more in this run
+};
+
+// What the run needs from the front end that hosts it.
+class TExtractionHost {
+ public:
+  virtual ~TExtractionHost() = default;
+
+  // The track list: row captions are the titles; the track index is the zero-based index in
+  // the CD component's track list, as decimal text.
+  virtual int RowCount() const = 0;
+  virtual bool RowChecked(int row) const = 0;
+  virtual std::string RowCaption(int row) const = 0;
+  virtual std::string RowTrackIndex(int row) const = 0;
+  // "OK" or "Cancelled", once the row's file is finished; fileName is that file.
+  virtual void SetRowStatus(int row, const std::string& status, const std::string& fileName) = 0;
+
+  // "Extract <title> (n of N)...", as the row's extraction begins.
+  virtual void ShowStatus(int row, const std::string& line) = 0;
+  virtual void ShowPath(const std::string& line) = 0;    // "To <file>"
+  // The question "<name> already exists,do you want to replace it?"; a TOverwriteAnswer.
+  virtual int AskOverwrite(const std::string& name) = 0;
+  // Set by the front end's Cancel; read before every row and after every track.
+  virtual bool Cancelled() const = 0;
+
+  // End of the run, in this order: the bar and the shared percentage back to 0; the output
+  // folder (with its trailing "/") when it is to be opened; the modal result.
+  virtual void ResetProgress() = 0;
+  virtual void OpenFolder(const std::string& folder) = 0;
+  virtual void Finish(int modalResult) = 0;
+};
+
+// A track the drive would not open for reading: no file was written, and an older file of
+// that name is not this run's result.
+class ETrackNotRead : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A row's track index that is not a number of the track list.
+class EBadTrackIndex : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A tag that could not be written into a finished MP3 file.
+class ETagNotWritten : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TExtractionRun {
+ public:
+  TExtractionRun(TExtractionHost& host, TCDRIP& ripper, TMP3Info& tagger, TMP3Settings& settings)
+      : host_(host), ripper_(ripper), tagger_(tagger), settings_(settings) {}
+
+  int Perform(TRunOutput output);
+
+  int LastAnswer() const { return lastAnswer_; }
+  const std::string& LastName() const { return lastName_; }  // the last file name built
+
+ private:
+  void extractRow(int row, int ordinal, int total, TRunOutput output);
+
+  TExtractionHost& host_;
+  TCDRIP& ripper_;
+  TMP3Info& tagger_;
+  TMP3Settings& settings_;
+  int lastAnswer_ = oaNone;
+  std::string lastName_;
+  bool stop_ = false;  // the question was answered No
+};
+
+// The output folder every name starts with, "/" at its end: the folder part that
+// GetOutputFileName puts in front of a title.
+std::string RunOutputFolder(const std::string& outDir);
+// The WAV file name of a row: GetOutputFileName of its caption, or of the track list's own
+// entry text when nothing usable is left of the caption (a blank title would give a hidden
+// file named ".wav", and every blank title the same one).
+std::string RunOutputFileName(const std::string& outDir, const std::string& caption, const std::string& entryText);
+// Creates the folders between the output folder and the file `name` (which starts with
+// `folder`): the output folder as the user gave it, links included, then each subfolder of the
+// title one by one without following a symbolic link. Raises EFCreateError for `name` when a
+// symbolic link or a non-folder stands where a subfolder belongs; any other failure is left
+// for the file's creation to report.
+void CreateRunFolders(const std::string& folder, const std::string& name);
+// The folder part of a file name, with its trailing "/".
+std::string FolderOf(const std::string& name);
