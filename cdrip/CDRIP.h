@@ -116,6 +116,10 @@ class TCDRIP {
   void AttachCoder(TLameCoder* value);
   TLameCoder* Coder() const { return coder_; }
   void UpdateCoder();
+  // The file the last extraction put under its name (".mp3" when encoding); empty when it
+  // made none: a refused ripper or a file that could not be created. A file of that name that
+  // was there before is then not the track's, however fresh it looks.
+  const std::string& OutputFileName() const { return outputFileName_; }
   const std::vector<std::string>& JitterLog() const { return jitterLog_; }
   int JitterErrorCount() const { return jitterErrorCount_; }
 
@@ -148,6 +152,7 @@ class TCDRIP {
   std::string driveName_;
   TTrackList tracks_;
   int trackCount_ = 0;
+  std::string outputFileName_;
   std::vector<std::string> jitterLog_;
   int jitterErrorCount_ = 0;
   bool cancel_ = false;

@@ -1,11 +1,18 @@
 // TCDRIP extraction: one track into one WAV, raw PCM or MP3 file.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <optional>
+#include <random>
 #include <vector>
 
 #include "CDRIP.h"
@@ -19,6 +26,7 @@ EFCreateError::EFCreateError(const std::string& fileName, std::string reason)
 namespace {
 
 constexpr size_t kWavHeaderBytes = 44;
+const char* const kTooLongForWav = "Track too long for a WAV file (over 4 GiB)";
 
 void put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -44,14 +52,39 @@ void wavHeader(uint8_t* h, const TFormatShape& shape, uint32_t dataSize) {
   put32(h + 40, dataSize);
 }
 
-// The output file: created new, read-write, locked against other writers while open.
+// The output file. It is written under a temporary name beside its own ("." + name +
+// ".tessaly-" + six characters) and renamed over the name only when the track is closed, so a
+// process killed in any way, a power loss or a second writer leaves the old file or a whole
+// new one under the name, never a mixture. The writer holds a lock on its temporary file for
+// as long as it lives; an unlocked one is a crashed writer's leftover, removed by the next rip
+// of the same name. A symbolic link at the name is replaced, never written through.
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& name)
-      : fd_(::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)) {
-    if (!fd_.valid()) throw EFCreateError(name, std::strerror(errno));
-    ::flock(fd_.get(), LOCK_EX | LOCK_NB);
+  explicit OutputFile(const std::string& name) : name_(name) {
+    const auto slash = name.rfind('/');
+    folder_ = slash == std::string::npos ? "." : name.substr(0, slash + (slash == 0 ? 1 : 0));
+    prefix_ = "." + name.substr(slash == std::string::npos ? 0 : slash + 1) + ".tessaly-";
+    struct stat st {};
+    mode_t keepMode = 0;
+    if (::lstat(name.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) throw EFCreateError(name, std::strerror(EISDIR));
+      if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        throw EFCreateError(name, "not a regular file");
+      // A file the user made read-only is not replaced, as it could not be overwritten.
+      if (S_ISREG(st.st_mode)) {
+        if (::access(name.c_str(), W_OK) != 0) throw EFCreateError(name, std::strerror(errno));
+        keepMode = st.st_mode & 07777;
+      }
+    }
+    removeLeftovers();
+    create();
+    if (keepMode) ::fchmod(fd_->get(), keepMode);
   }
+  ~OutputFile() {
+    if (!placed_ && !tempName_.empty()) ::unlink(tempName_.c_str());
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
 
   // Any write that stores fewer bytes than asked is a "Write error".
   void Write(const void* data, size_t n) {
@@ -64,29 +97,102 @@ class OutputFile {
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
     while (done < n) {
-      const ssize_t w = ::pwrite(fd_.get(), p + done, n - done, offset + static_cast<off_t>(done));
+      const ssize_t w = ::pwrite(fd_->get(), p + done, n - done, offset + static_cast<off_t>(done));
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) throw ECDRIPError("Write error");
       done += static_cast<size_t>(w);
     }
   }
   uint64_t Written() const { return written_; }
-  bool Close() { return fd_.Close(); }
+
+  // Closes the file and puts it under its name. False when the audio may not have reached the
+  // disk (a "Write error"); the file is placed all the same, as a file cut short by a write
+  // error is. Raises EFCreateError when it cannot be given its name.
+  bool Close() {
+    bool ok = ::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS;
+    ok = fd_->Close() && ok;
+    if (::rename(tempName_.c_str(), name_.c_str()) != 0) {
+      const int err = errno;
+      ::unlink(tempName_.c_str());
+      tempName_.clear();
+      throw EFCreateError(name_, std::strerror(err));
+    }
+    placed_ = true;
+    platform::UniqueFd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid()) ::fsync(dir.get());
+    return ok;
+  }
 
  private:
   size_t WriteSome(const void* data, size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
     while (done < n) {
-      const ssize_t w = ::write(fd_.get(), p + done, n - done);
+      const ssize_t w = ::write(fd_->get(), p + done, n - done);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) break;
       done += static_cast<size_t>(w);
     }
     return done;
   }
-  platform::UniqueFd fd_;
+
+  bool isOurTemporaryName(const char* entry) const {
+    const size_t len = std::strlen(entry);
+    if (len != prefix_.size() + kSuffixLength || std::strncmp(entry, prefix_.c_str(), prefix_.size()) != 0)
+      return false;
+    for (size_t i = prefix_.size(); i < len; ++i)
+      if (!std::isalnum(static_cast<unsigned char>(entry[i]))) return false;
+    return true;
+  }
+
+  // Removes the temporary files of this name that no living writer holds.
+  void removeLeftovers() const {
+    DIR* dir = ::opendir(folder_.c_str());
+    if (!dir) return;  // creating the file reports why
+    const int dfd = ::dirfd(dir);
+    while (const dirent* e = ::readdir(dir)) {
+      if (!isOurTemporaryName(e->d_name)) continue;
+      struct stat st {};
+      if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+      platform::UniqueFd f(::openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+      if (!f.valid() || ::flock(f.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a writer lives
+      struct stat held {};
+      if (::fstat(f.get(), &held) == 0 && held.st_ino == st.st_ino && held.st_dev == st.st_dev)
+        ::unlinkat(dfd, e->d_name, 0);
+    }
+    ::closedir(dir);
+  }
+
+  void create() {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device rd;
+    int lastError = EEXIST;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string temp = (folder_ == "/" ? "/" : folder_ + "/") + prefix_;
+      for (size_t i = 0; i < kSuffixLength; ++i) temp += kAlphabet[rd() % (sizeof kAlphabet - 1)];
+      fd_.emplace(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+      if (!fd_->valid()) {
+        lastError = errno;
+        if (errno == EEXIST) continue;
+        break;
+      }
+      // Locked, then checked to be still there: a cleaner that took it for a leftover in
+      // between has removed it, and another name is tried.
+      struct stat held {}, now {};
+      if (::flock(fd_->get(), LOCK_EX) != 0 || ::fstat(fd_->get(), &held) != 0 ||
+          ::lstat(temp.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev)
+        continue;
+      tempName_ = std::move(temp);
+      return;
+    }
+    throw EFCreateError(name_, std::strerror(lastError));
+  }
+
+  static constexpr size_t kSuffixLength = 6;
+  std::string name_, folder_, prefix_, tempName_;
+  std::optional<platform::UniqueFd> fd_;
   uint64_t written_ = 0;
+  bool placed_ = false;
 };
 
 }  // namespace
@@ -115,12 +221,20 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
   // 1-3: parameters, cancel flag, the ripper. A refused open is silent: no file appears.
   if (!ApplyParameters()) throw ECDRIPError("Invalid CD-ROM parameters");
   cancel_ = false;
+  outputFileName_.clear();
+  const TFormatShape shape = FormatShape(outputFormat_);
+  // A WAV header counts its sizes in 32 bits: a longer track would get one that wraps.
+  const bool wav = WriteWAV && !Encode;
+  const uint64_t expected = static_cast<uint64_t>(std::max<int64_t>(0, int64_t{endSector} - startSector + 1)) * 588u *
+                            static_cast<uint64_t>(shape.SampleRate) / 44100u *
+                            static_cast<uint64_t>(shape.Channels) * 2u;
+  if (wav && expected + 36u > UINT32_MAX) throw ECDRIPError(kTooLongForWav);
   int32_t bufferSize = 0;
   if (CR_OpenRipper(&bufferSize, startSector, endSector) == CDEX_ERROR) return;
 
   std::exception_ptr failure;
+  std::string name;
   std::unique_ptr<OutputFile> file;
-  const TFormatShape shape = FormatShape(outputFormat_);
   const bool encoding = Encode && coder_;
   bool streamOpen = false;
   bool wavHeaderWritten = false;
@@ -131,14 +245,11 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
 
   try {
     // 4-7: the file, and the WAV header before any audio. Its sizes are the whole range's
-    // here, so a file cut short by a crash still parses; they are set to what was really
+    // here, so the file parses however it is cut short; they are set to what was really
     // written when the file is closed.
-    const std::string name = Encode ? ChangeFileExt(fileName, ".mp3") : fileName;
+    name = Encode ? ChangeFileExt(fileName, ".mp3") : fileName;
     file = std::make_unique<OutputFile>(name);
-    if (WriteWAV && !Encode) {
-      const uint64_t expected = static_cast<uint64_t>(endSector - startSector + 1) * 588u *
-                                static_cast<uint64_t>(shape.SampleRate) / 44100u *
-                                static_cast<uint64_t>(shape.Channels) * 2u;
+    if (wav) {
       uint8_t header[kWavHeaderBytes];
       wavHeader(header, shape, static_cast<uint32_t>(expected));
       file->WriteUnchecked(header, sizeof header);
@@ -230,7 +341,17 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
       if (!failure) failure = std::current_exception();
     }
   }
-  // A close that fails may have lost buffered audio: that is a write error too.
-  if (file && !file->Close() && !failure) failure = std::make_exception_ptr(ECDRIPError("Write error"));
+  // The file goes under its name whatever ended the loop, a cancel or a write error included:
+  // the partial file stays, as described. A close that fails may have lost buffered audio:
+  // that is a write error too.
+  if (file) {
+    try {
+      const bool closed = file->Close();
+      outputFileName_ = name;
+      if (!closed && !failure) failure = std::make_exception_ptr(ECDRIPError("Write error"));
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
   if (failure) std::rethrow_exception(failure);
 }

@@ -2,7 +2,12 @@
 // cutting, statuses, progress, jitter lines, cancel, write and creation failures, headers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -28,6 +33,15 @@ uint32_t le32(const std::string& s, size_t at) {
   uint32_t v = 0;
   for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uint8_t>(s[at + static_cast<size_t>(i)]);
   return v;
+}
+
+// The temporary files beside `name` that a rip of it writes before renaming.
+std::vector<fs::path> temporaryFilesOf(const fs::path& name) {
+  const std::string prefix = "." + name.filename().string() + ".tessaly-";
+  std::vector<fs::path> found;
+  for (const auto& e : fs::directory_iterator(name.parent_path()))
+    if (e.path().filename().string().rfind(prefix, 0) == 0) found.push_back(e.path());
+  return found;
 }
 
 class RipFake : public ::testing::Test {
@@ -116,7 +130,7 @@ TEST_F(RipFake, WavHeaderIsWrittenFirstThenStatesTheBytesWritten) {
   const fs::path out = tmp / "Track02.wav";
   std::string headerDuringRip;
   fake::script().onChunk = [&](size_t i) {
-    if (i == 1) headerDuringRip = readFile(out).substr(0, 44);
+    if (i == 1) headerDuringRip = readFile(temporaryFilesOf(out).at(0)).substr(0, 44);
   };
   // 1000 sectors, 1000..1999, delivered whole in 2352-byte chunks.
   fake::script().bufferSize = 2352 * 100;
@@ -139,6 +153,143 @@ TEST_F(RipFake, WavHeaderIsWrittenFirstThenStatesTheBytesWritten) {
   EXPECT_EQ(file.substr(36, 4), "data");
   EXPECT_EQ(le32(file, 40), 2352000u);
   EXPECT_EQ(le32(file, 4), 2352036u);
+}
+
+TEST_F(RipFake, TheFileTakesItsNameOnlyWhenClosedAndTheOldOneStaysWholeTillThen) {
+  ripper->WriteWAV = false;
+  const fs::path out = tmp / "Track01.raw";
+  writeFile(out, "the old file");
+  fs::permissions(out, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  std::vector<std::string> seen;
+  size_t temporaries = 0;
+  fake::script().onChunk = [&](size_t) {
+    seen.push_back(readFile(out));
+    temporaries = temporaryFilesOf(out).size();
+  };
+  chunks({{CDEX_OK, pattern(100, 1), 50}, {CDEX_RIPPING_DONE, pattern(100, 2), 100}});
+  ripper->RipSectors(0, 10, out.string());
+  EXPECT_EQ(seen, (std::vector<std::string>{"the old file", "the old file"}));
+  EXPECT_EQ(temporaries, 1u);
+  std::string want;
+  for (const auto& v : {pattern(100, 1), pattern(100, 2)}) want.append(v.begin(), v.end());
+  EXPECT_EQ(readFile(out), want);
+  EXPECT_TRUE(temporaryFilesOf(out).empty());
+  EXPECT_EQ(ripper->OutputFileName(), out.string());
+  // The replaced file's permission bits stay with the name.
+  EXPECT_EQ(fs::status(out).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(RipFake, AKilledRipLeavesTheOldFileWholeAndTheNextRipClearsTheLeftover) {
+  ripper->WriteWAV = true;
+  const fs::path out = tmp / "Track01.wav";
+  writeFile(out, "the old file");
+  // A temporary file a living writer holds is not a leftover.
+  const fs::path held = tmp / ".Track01.wav.tessaly-Live00";
+  writeFile(held, "another writer's");
+  const int heldFd = ::open(held.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(heldFd, LOCK_EX), 0);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    fake::script().onChunk = [](size_t i) {
+      if (i == 2) raise(SIGKILL);
+    };
+    chunks({{CDEX_OK, pattern(2352, 1), 10}, {CDEX_OK, pattern(2352, 2), 20}, {CDEX_OK, pattern(2352, 3), 30}});
+    try {
+      ripper->RipSectors(0, 99, out.string());
+    } catch (...) {
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_EQ(readFile(out), "the old file");
+  ASSERT_EQ(temporaryFilesOf(out).size(), 2u);  // the killed rip's, and the living writer's
+
+  chunks({{CDEX_RIPPING_DONE, pattern(2352, 4), 100}});
+  ripper->RipSectors(0, 0, out.string());
+  EXPECT_EQ(temporaryFilesOf(out), (std::vector<fs::path>{held}));
+  EXPECT_EQ(readFile(held), "another writer's");
+  const std::string file = readFile(out);
+  ASSERT_EQ(file.size(), 44u + 2352u);
+  EXPECT_EQ(file.substr(0, 4), "RIFF");
+  ::close(heldFd);
+}
+
+TEST_F(RipFake, ALinkAtTheOutputNameIsReplacedNeverWrittenThrough) {
+  ripper->WriteWAV = false;
+  fs::create_directories(tmp / "elsewhere");
+  writeFile(tmp / "elsewhere" / "precious", "not yours");
+  fs::create_directories(tmp / "out");
+  fs::create_symlink(tmp / "elsewhere" / "precious", tmp / "out" / "a.raw");
+  fs::create_symlink(tmp / "elsewhere" / "created-through-link", tmp / "out" / "b.raw");  // dangling
+  for (const char* name : {"a.raw", "b.raw"}) {
+    fake::script().nextChunk = 0;
+    chunks({{CDEX_RIPPING_DONE, pattern(64, 5), 100}});
+    ripper->RipSectors(0, 10, (tmp / "out" / name).string());
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(tmp / "out" / name))) << name;
+    EXPECT_EQ(fs::file_size(tmp / "out" / name), 64u) << name;
+  }
+  EXPECT_EQ(readFile(tmp / "elsewhere" / "precious"), "not yours");
+  EXPECT_FALSE(fs::exists(tmp / "elsewhere" / "created-through-link"));
+}
+
+TEST_F(RipFake, NamesThatCannotHoldAFileAreRefusedBeforeAnyAudio) {
+  fs::create_directories(tmp / "Track01.wav");
+  EXPECT_THROW(ripper->RipSectors(0, 10, (tmp / "Track01.wav").string()), EFCreateError);
+  ASSERT_EQ(mkfifo((tmp / "fifo.wav").c_str(), 0600), 0);
+  EXPECT_THROW(ripper->RipSectors(0, 10, (tmp / "fifo.wav").string()), EFCreateError);  // no hang
+  EXPECT_EQ(fake::count("CR_RipChunk"), 0);
+  EXPECT_EQ(fake::count("CR_CloseRipper"), 2);
+  EXPECT_TRUE(ripper->OutputFileName().empty());
+  if (geteuid() != 0) {  // root may write anything
+    writeFile(tmp / "ro.wav", "read-only");
+    fs::permissions(tmp / "ro.wav", fs::perms::owner_read);
+    EXPECT_THROW(ripper->RipSectors(0, 10, (tmp / "ro.wav").string()), EFCreateError);
+    EXPECT_EQ(readFile(tmp / "ro.wav"), "read-only");
+  }
+}
+
+TEST_F(RipFake, ARefusedRipNamesNoFileAndLeavesTheOldOneAlone) {
+  ripper->WriteWAV = true;
+  const fs::path out = tmp / "Track01.wav";
+  chunks({{CDEX_RIPPING_DONE, pattern(2352, 1), 100}});
+  ripper->RipSectors(0, 0, out.string());
+  ASSERT_EQ(ripper->OutputFileName(), out.string());
+  const std::string before = readFile(out);
+  fake::script().openStatus = CDEX_ERROR;
+  ripper->RipSectors(0, 0, out.string());
+  EXPECT_TRUE(ripper->OutputFileName().empty()) << "an older file must not pass for this rip's";
+  EXPECT_EQ(readFile(out), before);
+  EXPECT_TRUE(temporaryFilesOf(out).empty());
+}
+
+TEST_F(RipFake, ATrackWhoseWavWouldPassFourGiBIsRefused) {
+  // 1826091 sectors of 2352 bytes and the header's 36 still fit in 32 bits; one more does not.
+  ripper->WriteWAV = true;
+  try {
+    ripper->RipSectors(0, 1826091, (tmp / "long.wav").string());
+    FAIL() << "expected ECDRIPError";
+  } catch (const ECDRIPError& e) {
+    EXPECT_NE(std::string(e.what()).find("4 GiB"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(fake::count("CR_OpenRipper"), 0);
+  EXPECT_FALSE(fs::exists(tmp / "long.wav"));
+
+  chunks({{CDEX_RIPPING_DONE, pattern(2352, 1), 100}});
+  ripper->RipSectors(0, 1826090, (tmp / "long.wav").string());
+  EXPECT_EQ(le32(readFile(tmp / "long.wav"), 40), 2352u);  // sizes as written
+  // At a quarter of the bytes per sector, and without a header, the same range is fine.
+  ripper->ApplyOutputFormat(MONO22050);
+  fake::script().nextChunk = 0;
+  EXPECT_NO_THROW(ripper->RipSectors(0, 1826091, (tmp / "mono.wav").string()));
+  ripper->ApplyOutputFormat(STEREO44100);
+  ripper->WriteWAV = false;
+  fake::script().nextChunk = 0;
+  EXPECT_NO_THROW(ripper->RipSectors(0, 1826091, (tmp / "long.raw").string()));
+  EXPECT_EQ(fake::count("CR_OpenRipper"), 3);
 }
 
 TEST_F(RipFake, MonoAndLowRateHeadersDescribeTheFormat) {
