@@ -10,6 +10,7 @@ packages=(
   mpg123 cd-paranoia lame id3v2
   libpulse-dev pulseaudio pulseaudio-utils
   xvfb xdotool xauth desktop-file-utils appstream
+  openbox x11-utils qt6-qpa-plugins
 )
 
 missing=()
