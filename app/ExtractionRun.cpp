@@ -131,7 +131,10 @@ int TExtractionRun::Perform(TRunOutput output) {
 
   // 4. End of the run, however it ended.
   host_.ResetProgress();
-  if (settings_.OpenWhenDone && !host_.Cancelled() && lastAnswer_ != oaNo && !lastName_.empty())
+  // A folder that an error kept from being made is not opened: there is nothing to show.
+  std::error_code ec;
+  if (settings_.OpenWhenDone && !host_.Cancelled() && lastAnswer_ != oaNo && !lastName_.empty() &&
+      std::filesystem::is_directory(FolderOf(lastName_), ec))
     host_.OpenFolder(FolderOf(lastName_));
   const int result = host_.Cancelled() ? 2 : 1;
   host_.Finish(result);
