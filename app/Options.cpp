@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -50,7 +51,9 @@ void selectByValue(QComboBox* box, int32_t value) {
 }
 
 // Lists mapped by index: a value outside the list leaves it without a selection.
-void selectByIndex(QComboBox* box, int32_t index) { box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1); }
+void selectByIndex(QComboBox* box, int32_t index) {
+  box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+}
 
 // The folder picture of the browse button, 16 x 16: a yellow folder with its front flap open.
 QPixmap folderPicture() {
@@ -112,8 +115,6 @@ TfrmOptions::TfrmOptions(QWidget* centreOver)
   CheckBox7 = checkBox(GroupBox2, "Write VBR header", 110, 27);
   Label1 = label(GroupBox2, "Sample Rate:", 8, 57);
   ComboBox1 = list(GroupBox2, {"44100", "32000", "22050"}, 96, 53, 97);
-  Label6 = label(GroupBox2, "VBR Quality:", 218, 53);
-  ComboBox8 = list(GroupBox2, {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}, 220, 81, 92);
   Label2 = label(GroupBox2, "Min. BitRate:", 8, 86);
   ComboBox2 = list(GroupBox2, {"320", "256", "192", "160", "128", "96"}, 96, 82, 97);
   Label3 = label(GroupBox2, "Max. BitRate:", 8, 116);
@@ -122,6 +123,9 @@ TfrmOptions::TfrmOptions(QWidget* centreOver)
   ComboBox4 = list(GroupBox2, {"Stereo", "Joint stereo", "Dual channel", "Mono"}, 96, 141, 97);
   Label5 = label(GroupBox2, "MPEG Quality:", 8, 174);
   ComboBox5 = list(GroupBox2, {"Normal", "Low", "High", "Voice"}, 96, 170, 97);
+  // The right column after the left one, in the order Tab walks them.
+  Label6 = label(GroupBox2, "VBR Quality:", 218, 53);
+  ComboBox8 = list(GroupBox2, {"0", "1", "2", "3", "4", "5", "6", "7", "8", "9"}, 220, 81, 92);
   CheckBox3 = checkBox(GroupBox2, "Copyright", 222, 112);
   CheckBox4 = checkBox(GroupBox2, "Original", 222, 133);
   CheckBox5 = checkBox(GroupBox2, "CRC", 222, 155);
@@ -156,8 +160,9 @@ TfrmOptions::TfrmOptions(QWidget* centreOver)
     QRect r(QPoint(), size());
     r.moveCenter(centreOver->geometry().center());
     // Kept on the screen, where its buttons can be reached.
-    if (QScreen* screen = QGuiApplication::screenAt(r.center()) ? QGuiApplication::screenAt(r.center())
-                                                                 : centreOver->screen()) {
+    QScreen* screen = QGuiApplication::screenAt(r.center());
+    if (!screen) screen = centreOver->screen();
+    if (screen) {
       const QRect avail = screen->availableGeometry();
       r.moveLeft(std::max(avail.left(), std::min(r.left(), avail.right() + 1 - r.width())));
       r.moveTop(std::max(avail.top(), std::min(r.top(), avail.bottom() + 1 - r.height())));

@@ -508,7 +508,8 @@ TEST_F(OptionsDialog, OkStoresEveryFieldAndWritesNoFile) {
     const auto boxes = boxesOf(again);
     for (int i = 0; i < 6; ++i) boxes[i]->setChecked(ticked(i));
     again.OKClick();
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(Settings.*fields[i], ticked(i) ? -1 : 0) << "round " << round << ", box " << i;
+    for (int i = 0; i < 6; ++i)
+      EXPECT_EQ(Settings.*fields[i], ticked(i) ? -1 : 0) << "round " << round << ", box " << i;
   }
   EXPECT_FALSE(std::filesystem::exists(SettingsFileName()));
 }
