@@ -91,12 +91,22 @@ void CR_GetLastJitterErrorPosition(int32_t* first, int32_t* second);
 int32_t CR_GetNumberOfJitterErrors(void);
 CDEX_ERR CR_CloseRipper(void);
 
+/* Plays track trackNum (1-based) of the selected drive to the track's end, digitally through
+ * the desktop's sound server, from a playback thread of the library; returns at once. 1 for a
+ * data track, an absent disc, an open ripper, or no sound server answering (the reason is told
+ * once on stderr; a real drive then plays through its analog output if it can). */
 CDEX_ERR CR_PlayTrack(int32_t trackNum);
+/* Stops at once; the position stays where it was heard last. */
 CDEX_ERR CR_StopPlayTrack(void);
+/* true pauses at once, false resumes where it paused; 1 when nothing is playing. */
 CDEX_ERR CR_PauseCD(int32_t pause);
-/* true opens the tray, false closes it; an image's disc is absent while its tray is open. */
+/* true opens the tray, false closes it where the drive can; either stops playback first. An
+ * image's disc is absent while its tray is open. */
 CDEX_ERR CR_EjectCD(int32_t eject);
-/* first: track number; second: absolute play position in sectors. */
+/* first: the track last started (0 before any); second: the absolute position being heard, in
+ * audio frames (44100 a second, 588 a sector) from the disc's start, measured from what the
+ * sound server has played. It advances while sound plays and stands still while paused, after
+ * a stop and at the track's end. */
 CDEX_ERR CR_GetPlayPosition(int32_t* first, int32_t* second);
 
 #ifdef __cplusplus
