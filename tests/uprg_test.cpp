@@ -1,0 +1,479 @@
+// The extraction window driven offscreen over fixture images, with the real CD library and the
+// real encoder: its controls, the run it performs on the shared track list, the overwrite
+// question, Cancel / Esc / close box, errors, the folder it opens, and a screenshot mid-run.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <set>
+
+#include "app/ExtractionRun.h"
+#include "app/globals.h"
+#include "app/globals_dialog.h"
+#include "app/uprg.h"
+#include "cdrip/CDRIP.h"
+#include "controls/GradProgress.h"
+#include "lame/LameCoder.h"
+#include "mp3info/MP3Info.h"
+#include "platform/events.h"
+#include "platform/paths.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+// Catches what an event handler raises, as the program's application object does, and keeps it
+// for the test.
+class TestApp : public QApplication {
+ public:
+  using QApplication::QApplication;
+  std::exception_ptr caught;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (...) {
+      caught = std::current_exception();
+      return false;
+    }
+  }
+};
+
+TestApp* app() { return static_cast<TestApp*>(QCoreApplication::instance()); }
+
+// What the overwrite question showed, and how it was answered.
+struct Question {
+  QString text, title;
+  QStringList buttons;
+};
+
+// The main window's side: its track list, components and progress field, filled from a
+// fixture image as the main window fills them.
+class ExtractionWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CR_DeInit();
+    saved_ = Settings;
+    Settings.OutDir = out.string();
+    Settings.OpenWhenDone = true;
+    MessageBeepHandler() = nullptr;
+    OpenFolderHandler() = [this](const QUrl& url) { opened.push_back(url.toLocalFile().toStdString()); };
+    app()->caught = nullptr;
+    main.setWindowTitle(QStringLiteral("Tessaly 2.3"));
+    main.setGeometry(100, 100, 746, 490);
+    list = new QTreeWidget(&main);
+    list->setColumnCount(5);
+    list->setColumnHidden(colIndex, true);
+  }
+  void TearDown() override {
+    ripper.reset();
+    CR_DeInit();
+    Settings = saved_;
+    platform::SetProcessMessagesHook(nullptr);
+  }
+
+  void load(const std::vector<std::string>& tracks) {
+    const fs::path cue = makeDisc(tmp.path(), "disc", tracks);
+    bin = readFile(tmp / "disc.bin");
+    ASSERT_EQ(CR_AddDrive(cue.c_str()), CDEX_OK);
+    ripper = std::make_unique<TCDRIP>();
+    ApplyStoredRipperValues(*ripper, &coder);
+    ripper->SelectDrive(ripper->GetNumCDROM() - 1);
+    ripper->OnProgress = [this](TCDRIP&, uint16_t p) { ripPercent = p; };  // RIPPERProgress
+    tagger.SetGenreID(12);
+    for (int i = 0; i < ripper->Tracks().Count(); ++i) {
+      auto* item = new QTreeWidgetItem(list, {QString::fromStdString(ripper->Tracks().Strings(i)),
+                                              QString::fromStdString(IntToStr2(static_cast<uint16_t>(i + 1))),
+                                              QString::fromStdString(ripper->TrackDuration(i)), QStringLiteral("--"),
+                                              QString::number(i)});
+      item->setCheckState(colTitle, Qt::Unchecked);
+    }
+  }
+  TSharedModel model() { return TSharedModel{&main, list, ripper.get(), &tagger, &ripPercent}; }
+  void tick(std::initializer_list<int> rows) {
+    for (int r : rows) list->topLevelItem(r)->setCheckState(colTitle, Qt::Checked);
+  }
+  QStringList statuses() const {
+    QStringList s;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) s << list->topLevelItem(i)->text(colStatus);
+    return s;
+  }
+  std::set<std::string> filesIn(const fs::path& dir) const {
+    std::set<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+      names.insert(fs::relative(e.path(), dir).string() + (e.is_directory() ? "/" : ""));
+    return names;
+  }
+
+  // Shows the window modally until the run closes it. Each question is answered by the next
+  // entry of `answers` (a button caption, or "close" for the close box); `during` runs every
+  // few milliseconds while the window is open, inside the run too.
+  int exec(Tfrmprg& w, std::deque<QString> answers = {}, std::function<void()> during = {}) {
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal && modal != &w && modal->isVisible()) {
+        Question q;
+        if (auto* label = modal->findChild<QLabel*>(QStringLiteral("Message"))) q.text = label->text();
+        q.title = modal->windowTitle();
+        QPushButton* chosen = nullptr;
+        const QString answer = answers.empty() ? QStringLiteral("<none>") : answers.front();
+        if (!answers.empty()) answers.pop_front();
+        for (auto* b : modal->findChildren<QPushButton*>()) {
+          q.buttons << b->text();
+          if (b->text() == answer) chosen = b;
+        }
+        questions.push_back(q);
+        if (chosen) chosen->click();
+        else modal->close();
+        if (answer != QStringLiteral("close") && !chosen) ADD_FAILURE() << "no answer for " << q.text.toStdString();
+      }
+      if (during) during();
+    });
+    poll.start();
+    return w.exec();
+  }
+
+  TempDir tmp;
+  fs::path out = tmp / "out";
+  std::string bin;
+  QWidget main;
+  QTreeWidget* list = nullptr;
+  TLameCoder coder;
+  std::unique_ptr<TCDRIP> ripper;
+  TMP3Info tagger;
+  int32_t ripPercent = 0;
+  std::vector<std::string> opened;
+  std::vector<Question> questions;
+  TMP3Settings saved_{};
+};
+
+TEST_F(ExtractionWindow, ControlsStandWhereAndAsDesigned) {
+  load({"music:75"});
+  main.show();
+  Tfrmprg w(model());
+  EXPECT_EQ(w.parentWidget(), nullptr);
+  EXPECT_EQ(w.windowTitle(), QStringLiteral("Extracting..."));
+  EXPECT_EQ(w.size(), QSize(373, 145));
+  EXPECT_EQ(w.minimumSize(), w.maximumSize());
+  EXPECT_TRUE(w.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_EQ(w.frameGeometry().center(), main.frameGeometry().center());
+  EXPECT_EQ(w.font().family(), QStringLiteral("Arial"));
+  EXPECT_EQ(w.font().pixelSize(), 12);
+  EXPECT_EQ(w.GroupBox1->geometry(), QRect(8, 8, 353, 97));
+  EXPECT_TRUE(w.GroupBox1->title().isEmpty());
+  EXPECT_EQ(w.lblStatus->parentWidget(), w.GroupBox1);
+  EXPECT_EQ(w.lblStatus->pos(), QPoint(10, 23));
+  EXPECT_EQ(w.lblStatus->text(), QString(16, QLatin1Char(' ')));
+  EXPECT_EQ(w.lblPath->parentWidget(), w.GroupBox1);
+  EXPECT_EQ(w.lblPath->geometry(), QRect(10, 52, 335, 45));
+  EXPECT_TRUE(w.lblPath->wordWrap());
+  EXPECT_EQ(w.lblPath->text(), QString(16, QLatin1Char(' ')));
+  TGradProgress* bar = w.prgTotalProgress;
+  EXPECT_EQ(bar->geometry(), QRect(8, 118, 270, 16));
+  EXPECT_EQ(bar->Style(), TGradProgress::gsHorizontal);
+  EXPECT_TRUE(bar->ShowDec());
+  EXPECT_EQ(bar->BevelStyle(), TGradProgress::bsLowered);
+  EXPECT_EQ(bar->BevelWidth(), 1);
+  EXPECT_EQ(bar->StartColor(), clMenu);
+  EXPECT_EQ(bar->EndColor(), clBlue);
+  EXPECT_EQ(bar->BackColor(), clMenu);
+  EXPECT_EQ(bar->MaxValue(), 100);
+  EXPECT_EQ(bar->Step(), 1);
+  EXPECT_TRUE(bar->ShowPercent());
+  EXPECT_EQ(bar->font().family(), QStringLiteral("Default"));
+  EXPECT_EQ(bar->font().pixelSize(), 11);
+  EXPECT_EQ(bar->palette().color(QPalette::WindowText), QColor(Qt::white));
+  EXPECT_EQ(w.btnCancel->text(), QStringLiteral("Cancel"));
+  EXPECT_EQ(w.btnCancel->geometry(), QRect(286, 114, 75, 23));
+  EXPECT_EQ(w.Timer1->interval(), 1000);
+  EXPECT_TRUE(w.Timer1->isActive());
+  EXPECT_FALSE(w.WavOutput);
+  EXPECT_FALSE(w.StartPending);
+  EXPECT_FALSE(w.Cancelled);
+  // With rows 1 of an unnamed disc: the WAV name in the output folder.
+  EXPECT_EQ(w.GetOutputfilename(0), (out / "Track01.wav").string());
+}
+
+TEST_F(ExtractionWindow, RowsOneAndThreeOfFourGiveTwoFilesAndOK) {
+  load({"music:150", "tone440:100", "noise:120", "music1:80"});
+  tick({0, 2});
+  Tfrmprg w(model());
+  w.WavOutput = true;
+  // A tick before the window is shown starts nothing.
+  w.Timer1Timer();
+  EXPECT_FALSE(fs::exists(out));
+  int paintsAtStart = -1;
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } painted;
+  w.installEventFilter(&painted);
+  QString captionDuringRun;
+  int runs = 0;
+  ripper->OnBeginTrack = [&](TCDRIP&, uint16_t) {
+    if (runs++ == 0) paintsAtStart = painted.paints;
+    captionDuringRun = w.windowTitle();
+  };
+  w.Timer1->setInterval(20);
+  EXPECT_EQ(exec(w), 1);
+
+  EXPECT_GT(paintsAtStart, 0);  // shown and painted before the run began
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(captionDuringRun, QStringLiteral("Extract To WAV files"));
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"Track01.wav", "Track03.wav"}));
+  EXPECT_TRUE(readFile(out / "Track03.wav").substr(44) == bin.substr(250 * 2352, 120 * 2352));
+  EXPECT_EQ(statuses(), (QStringList{"OK", "--", "OK", "--"}));
+  EXPECT_EQ(w.lblStatus->text(), QStringLiteral("Extract Track03 (2 of 2)..."));
+  EXPECT_EQ(w.lblStatus->size(), w.lblStatus->sizeHint());
+  EXPECT_EQ(w.lblPath->text(), QString::fromStdString("To " + (out / "Track03.wav").string()));
+  EXPECT_EQ(w.prgTotalProgress->Position(), 0);
+  EXPECT_FALSE(w.prgTotalProgress->ShowDec());
+  EXPECT_EQ(ripPercent, 0);
+  EXPECT_EQ(opened, (std::vector<std::string>{out.string() + "/"}));
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_FALSE(app()->caught);
+  // Ticks after the run do nothing more.
+  w.Timer1Timer();
+  EXPECT_EQ(runs, 2);
+}
+
+TEST_F(ExtractionWindow, TitlesNameTheFilesInsideTheOutputFolder) {
+  load({"music:75", "music1:75", "music2:75", "tone440:75"});
+  list->topLevelItem(0)->setText(colTitle, QStringLiteral("Trailing Blanks   "));
+  list->topLevelItem(1)->setText(colTitle, QStringLiteral("Live/Side A/Opening"));
+  list->topLevelItem(2)->setText(colTitle, QStringLiteral("../../../etc/passwd"));
+  tick({0, 1, 2});
+  Settings.OutDir = out.string() + "/";
+  {
+    Tfrmprg w(model());
+    EXPECT_EQ(w.GetOutputfilename(0), (out / "Trailing Blanks.wav").string());
+    w.Timer1->setInterval(20);
+    EXPECT_EQ(exec(w), 1);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Extract To MP3 files"));
+  }
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"Trailing Blanks.mp3", "Live/", "Live/Side A/", "Live/Side A/Opening.mp3",
+                                                 "etc/", "etc/passwd.mp3"}));
+  tagger.SetFilename((out / "Trailing Blanks.mp3").string());
+  EXPECT_EQ(tagger.Title(), "Trailing Blanks");  // kept whole; the reader drops the trailing spaces
+  const std::string raw = readFile(out / "Trailing Blanks.mp3");
+  EXPECT_EQ(raw.substr(raw.size() - 128, 33), "TAGTrailing Blanks" + std::string(15, ' '));
+  EXPECT_EQ(opened.size(), 1u);
+
+  // An empty output folder: the music folder, never the filesystem's root.
+  const std::string home = getenv("HOME") ? getenv("HOME") : "";
+  struct RestoreHome {
+    std::string home;
+    ~RestoreHome() { setenv("HOME", home.c_str(), 1); }
+  } restore{home};
+  setenv("HOME", tmp.path().c_str(), 1);
+  unsetenv("XDG_MUSIC_DIR");
+  const fs::path music = platform::MusicDir();
+  ASSERT_EQ(music.string().rfind(tmp.path().string(), 0), 0u);
+  Settings.OutDir = "";
+  list->topLevelItem(0)->setCheckState(colTitle, Qt::Unchecked);
+  list->topLevelItem(1)->setCheckState(colTitle, Qt::Unchecked);
+  Tfrmprg w(model());
+  ASSERT_EQ(w.GetOutputfilename(3), (music / "Track04.wav").string());
+  tick({3});
+  w.WavOutput = true;
+  w.Timer1->setInterval(20);
+  EXPECT_EQ(exec(w), 1);
+  EXPECT_EQ(filesIn(music), (std::set<std::string>{"etc/", "etc/passwd.wav", "Track04.wav"}));
+}
+
+TEST_F(ExtractionWindow, TheOverwriteQuestionNoAtTheThirdOfFive) {
+  load({"music:75", "music1:75", "music2:75", "music3:75", "tone440:75"});
+  tick({0, 1, 2, 3, 4});
+  fs::create_directories(out);
+  for (int i = 1; i <= 5; ++i) writeFile(out / ("Track0" + std::to_string(i) + ".wav"), "old");
+  Tfrmprg w(model());
+  w.WavOutput = true;
+  w.Timer1->setInterval(20);
+  EXPECT_EQ(exec(w, {"&Yes", "close", "&No"}), 1);
+  ASSERT_EQ(questions.size(), 3u);
+  EXPECT_EQ(questions[0].text, QString::fromStdString((out / "Track01.wav").string()) +
+                                   QStringLiteral(" already exists,do you want to replace it?"));
+  EXPECT_EQ(questions[0].title, QStringLiteral("Tessaly 2.3"));
+  EXPECT_EQ(questions[0].buttons, (QStringList{"&Yes", "&No", "Replace &All"}));
+  EXPECT_EQ(statuses(), (QStringList{"OK", "OK", "--", "--", "--"}));
+  EXPECT_EQ(fs::file_size(out / "Track01.wav"), 44u + 75u * 2352u);
+  EXPECT_EQ(fs::file_size(out / "Track02.wav"), 44u + 75u * 2352u);  // the close box replaced it
+  for (int i = 3; i <= 5; ++i) EXPECT_EQ(readFile(out / ("Track0" + std::to_string(i) + ".wav")), "old");
+  EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(ExtractionWindow, ReplaceAllAsksNoMoreAndTheNextRunAsksAgain) {
+  load({"music:75", "music1:75", "music2:75"});
+  tick({0, 1, 2});
+  fs::create_directories(out);
+  for (int i = 1; i <= 3; ++i) writeFile(out / ("Track0" + std::to_string(i) + ".wav"), "old");
+  {
+    Tfrmprg w(model());
+    w.WavOutput = true;
+    w.Timer1->setInterval(20);
+    EXPECT_EQ(exec(w, {"Replace &All"}), 1);
+  }
+  EXPECT_EQ(questions.size(), 1u);
+  EXPECT_EQ(statuses(), (QStringList{"OK", "OK", "OK"}));
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(fs::file_size(out / ("Track0" + std::to_string(i) + ".wav")), 44u + 75u * 2352u);
+  EXPECT_EQ(opened.size(), 1u);
+  Tfrmprg again(model());
+  again.WavOutput = true;
+  again.Timer1->setInterval(20);
+  EXPECT_EQ(exec(again, {"&No"}), 1);
+  EXPECT_EQ(questions.size(), 2u);
+  EXPECT_EQ(opened.size(), 1u);  // No opens nothing
+}
+
+class CancelTest : public ExtractionWindow, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CancelTest, DuringAnMp3TrackKeepsATaggedDecodablePart) {
+  const std::string how = GetParam();
+  load({"music:4500", "tone440:75", "noise:75"});
+  tick({0, 1, 2});
+  list->topLevelItem(1)->setText(colStatus, QStringLiteral("earlier"));
+  Tfrmprg w(model());
+  w.Timer1->setInterval(20);
+  bool pressed = false, stayed = false;
+  const int result = exec(w, {}, [&] {
+    if (pressed || ripPercent < 20) return;
+    pressed = true;
+    if (how == "button") w.btnCancel->click();
+    if (how == "esc") {
+      QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QApplication::sendEvent(&w, &esc);
+    }
+    if (how == "close box") w.close();
+    // The window never vanishes while the track is being written.
+    stayed = w.isVisible() && w.Running();
+  });
+  EXPECT_EQ(result, 2);
+  EXPECT_TRUE(pressed);
+  EXPECT_TRUE(stayed);
+  EXPECT_TRUE(w.Cancelled);
+  EXPECT_EQ(statuses(), (QStringList{"Cancelled", "earlier", "--"}));
+  EXPECT_FALSE(fs::exists(out / "Track02.mp3"));
+  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(ripPercent, 0);
+  EXPECT_EQ(w.prgTotalProgress->Position(), 0);
+
+  const fs::path mp3 = out / "Track01.mp3";
+  tagger.SetFilename(mp3.string());
+  EXPECT_TRUE(tagger.Valid());
+  EXPECT_EQ(tagger.Title(), "Track01");
+  const fs::path wav = tmp / "decoded.wav";
+  const auto r = run("mpg123 -q -w " + shellQuote(wav.string()) + " " + shellQuote(mp3.string()));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const size_t decoded = readFile(wav).size() - 44;
+  EXPECT_GT(decoded, 4500u * 2352u / 10);
+  EXPECT_LT(decoded, 4500u * 2352u / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(ButtonEscAndCloseBox, CancelTest, ::testing::Values("button", "esc", "close box"));
+
+TEST_F(ExtractionWindow, CancelOrCloseBeforeTheRunStartsExtractsNothing) {
+  load({"music:75", "music1:75"});
+  tick({0, 1});
+  {
+    Tfrmprg w(model());
+    // Esc before the first tick: the run ends before its first row.
+    QTimer::singleShot(0, &w, [&] {
+      QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+      QApplication::sendEvent(&w, &esc);
+    });
+    w.Timer1->setInterval(50);
+    EXPECT_EQ(w.exec(), 2);
+  }
+  {
+    Tfrmprg w(model());
+    QTimer::singleShot(0, &w, [&] { w.close(); });  // the close box closes it at once
+    EXPECT_EQ(w.exec(), 2);
+  }
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(statuses(), (QStringList{"--", "--"}));
+  EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(ExtractionWindow, AnUnwritableOutputFolderEndsTheRunWithTheErrorRaised) {
+  load({"music:75", "music1:75"});
+  tick({0, 1});
+  writeFile(tmp / "plain", "a file");
+  Settings.OutDir = (tmp / "plain" / "music").string();
+  ripPercent = 57;  // what an earlier report left
+  Tfrmprg w(model());
+  w.WavOutput = true;
+  w.Timer1->setInterval(20);
+  double barBefore = -1;
+  ripper->OnBeginTrack = [&](TCDRIP&, uint16_t) { barBefore = w.prgTotalProgress->Position(); };
+  EXPECT_EQ(exec(w), 1);
+  EXPECT_EQ(barBefore, 57);  // the first tick showed the shared percentage
+  ASSERT_TRUE(app()->caught);
+  try {
+    std::rethrow_exception(app()->caught);
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot create file " + (tmp / "plain" / "music" / "Track01.wav").string());
+  } catch (...) {
+    ADD_FAILURE() << "another error";
+  }
+  EXPECT_EQ(w.prgTotalProgress->Position(), 0);
+  EXPECT_EQ(ripPercent, 0);
+  EXPECT_EQ(statuses(), (QStringList{"--", "--"}));
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(ExtractionWindow, LaterTicksOnlyRefreshTheBarAndAScreenshotMidRun) {
+  load({"music:3000", "tone440:75"});
+  tick({0, 1});
+  Tfrmprg w(model());
+  w.Timer1->setInterval(20);
+  std::set<int> shown, reported{0};
+  ripper->OnProgress = [&](TCDRIP&, uint16_t p) {
+    ripPercent = p;
+    reported.insert(p);
+  };
+  int begun = 0;
+  ripper->OnBeginTrack = [&](TCDRIP&, uint16_t) { ++begun; };
+  bool saved = false;
+  exec(w, {}, [&] {
+    if (!w.Running()) return;
+    const double pos = w.prgTotalProgress->Position();
+    EXPECT_TRUE(reported.count(static_cast<int>(pos))) << pos;  // a percentage the ripper reported
+    shown.insert(static_cast<int>(pos));
+    if (!saved && pos >= 40) {
+      saved = true;
+      QApplication::processEvents();
+      const QString path = QStringLiteral(SCREENSHOT_DIR "/uprg.png");
+      EXPECT_TRUE(w.grab().save(path)) << path.toStdString();
+      EXPECT_EQ(w.prgTotalProgress->PercentText(), QString::number(static_cast<int>(pos)) + QLatin1Char('%'));
+    }
+  });
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(begun, 2);  // one run, however many ticks came during it
+  EXPECT_GT(shown.size(), 3u);
+  EXPECT_EQ(statuses(), (QStringList{"OK", "OK"}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TestApp a(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
