@@ -313,11 +313,10 @@ void DrawFormatButton(QPainter& p, HotImage id, bool lit) {
 
 // The three word buttons: Options, Help and Exit.
 void DrawWordButton(QPainter& p, HotImage id, bool lit) {
-  const QRect place = Place(id);
   const QString word = id == HotImage::imgOptions ? QStringLiteral("Options")
                        : id == HotImage::imgHelp  ? QStringLiteral("Help")
                                                   : QStringLiteral("Exit");
-  const qreal width = id == HotImage::imgOptions ? 46 : 29;
+  const qreal width = id == HotImage::imgOptions ? 46 : 30;
   // Vertically centred on the hover band, which is narrower than the rectangle.
   const face::Range band = face::Info(id).hoverY;
   const qreal mid = (band.lo + band.hi + 1) / 2.0;
@@ -334,10 +333,9 @@ void DrawWordButton(QPainter& p, HotImage id, bool lit) {
   p.setPen(QPen(lit ? QColor(0x2f, 0x86, 0xff) : pal::border, 1));
   p.setBrush(Qt::NoBrush);
   p.drawPath(path);
-  p.setFont(Font(10.5, QFont::Bold, 0.2));
+  p.setFont(Font(10, QFont::Bold, 0.2));
   p.setPen(lit ? QColor(0x0b, 0x4e, 0xbf) : pal::ink);
   p.drawText(pill.adjusted(0, 0, 0, -0.5), Qt::AlignCenter, word);
-  Q_UNUSED(place);
 }
 
 // Minimize and close on the dark header.
@@ -378,11 +376,12 @@ void DrawMark(QPainter& p, bool lit) {
   const QFont font = Font(11, QFont::Bold, 0.3);
   const qreal textLeft = 33;
   const QFontMetricsF fm(font);
-  const QRectF textBox(textLeft, mid - 7, fm.horizontalAdvance(text), 14);
+  const qreal baseline = std::round(mid + fm.capHeight() / 2);
+  const qreal textRight = textLeft + fm.horizontalAdvance(text);
   if (lit) {
-    QPainterPath halo;
-    halo.addRoundedRect(QRectF(info.hoverX.lo - 1, mid - 8, textBox.right() + 3 - info.hoverX.lo, 16), 8, 8);
-    DrawBlurred(p, halo, Alpha(pal::glow, 90), 3);
+    QPainterPath word;
+    word.addText(QPointF(textLeft, baseline), font, text);
+    DrawBlurred(p, word, Alpha(pal::glow, 160), 2);
   }
   p.save();
   p.translate(24.5, mid);
@@ -395,10 +394,10 @@ void DrawMark(QPainter& p, bool lit) {
   p.restore();
   p.setFont(font);
   p.setPen(lit ? QColor(0x0f, 0x5c, 0xd6) : pal::inkSoft);
-  p.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter, text);
+  p.drawText(QPointF(textLeft, baseline), text);
   if (lit) {
     p.setPen(QPen(QColor(0x0f, 0x5c, 0xd6, 200), 1));
-    p.drawLine(QPointF(textBox.left(), textBox.bottom() - 0.5), QPointF(textBox.right(), textBox.bottom() - 0.5));
+    p.drawLine(QPointF(textLeft, baseline + 2.5), QPointF(textRight, baseline + 2.5));
   }
 }
 
@@ -743,6 +742,7 @@ QImage DrawAppIcon() {
   blue.setColorAt(1, QColor(0x16, 0x5c, 0xd2));
   p.fillPath(circle, blue);
   p.setPen(QPen(QColor(255, 255, 255, 230), 4));
+  p.setBrush(Qt::NoBrush);
   p.drawEllipse(badge, 40, 40);
   p.save();
   p.translate(badge + QPointF(-1, 2));
