@@ -5,6 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+#include <pty.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -60,7 +64,10 @@ class CliRip : public ::testing::Test {
     return "env HOME=" + shellQuote((tmp / "home").string()) +
            " XDG_CONFIG_HOME=" + shellQuote((tmp / "config").string()) + " ";
   }
-  CommandResult rip(const std::string& args) { return run(env() + shellQuote(TESSALY_RIP_PATH) + " " + args); }
+  // No terminal on standard input: a question about an existing file is answered No.
+  CommandResult rip(const std::string& args) {
+    return run(env() + shellQuote(TESSALY_RIP_PATH) + " " + args + " </dev/null");
+  }
   std::string q(const fs::path& p) const { return shellQuote(p.string()); }
   // Decodes an MP3 file with mpg123 into a WAV file.
   Wav decode(const fs::path& mp3) {
@@ -184,6 +191,145 @@ TEST_F(CliRip, SavedNamesKeepTheRestOfTheFile) {
                            "genre=\r\n1=Second\r\n[other]\r\nk=v\r\n");
   const auto list = rip(q(cue) + " --list");
   EXPECT_NE(list.out.find("\nSecond 02 Audio"), std::string::npos) << list.out;
+}
+
+// What tessaly-rip wrote on its terminal and on standard output, and its exit status.
+struct TerminalRun {
+  int exitCode = -1;
+  std::string terminal, out;
+  int questions = 0;
+};
+
+// Runs tessaly-rip with a pseudo-terminal as standard input and standard error, standard
+// output on a pipe; answers its n-th question with answers[n] (a line, or "" for the end of
+// the input).
+TerminalRun ripOnTerminal(const std::vector<std::string>& args, const fs::path& home, const std::vector<std::string>& answers) {
+  TerminalRun r;
+  int master = -1, slave = -1, outPipe[2];
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || pipe(outPipe) != 0) return r;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setsid();
+    dup2(slave, STDIN_FILENO);
+    dup2(slave, STDERR_FILENO);
+    dup2(outPipe[1], STDOUT_FILENO);
+    close(master);
+    close(slave);
+    close(outPipe[0]);
+    close(outPipe[1]);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(TESSALY_RIP_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TESSALY_RIP_PATH, argv.data());
+    _exit(127);
+  }
+  close(slave);
+  close(outPipe[1]);
+  const std::string prompt = "do you want to replace it? [y]es, [n]o, replace [a]ll: ";
+  bool termOpen = true, outOpen = true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while ((termOpen || outOpen) && std::chrono::steady_clock::now() < deadline) {
+    pollfd fds[2] = {{termOpen ? master : -1, POLLIN, 0}, {outOpen ? outPipe[0] : -1, POLLIN, 0}};
+    if (poll(fds, 2, 200) <= 0) continue;
+    char buf[4096];
+    if (fds[0].revents) {
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) termOpen = false;  // EIO once the program has gone
+      else r.terminal.append(buf, static_cast<size_t>(n));
+    }
+    if (fds[1].revents) {
+      const ssize_t n = read(outPipe[0], buf, sizeof buf);
+      if (n <= 0) outOpen = false;
+      else r.out.append(buf, static_cast<size_t>(n));
+    }
+    // Each prompt seen gets the next answer; what was typed is echoed, never a prompt itself.
+    size_t seen = 0;
+    for (size_t at = r.terminal.find(prompt); at != std::string::npos; at = r.terminal.find(prompt, at + 1)) ++seen;
+    while (static_cast<size_t>(r.questions) < seen) {
+      const std::string a = static_cast<size_t>(r.questions) < answers.size() ? answers[static_cast<size_t>(r.questions)] : "";
+      ++r.questions;
+      if (a.empty()) {
+        const char eof = 4;  // Ctrl-D
+        (void)!write(master, &eof, 1);
+      } else {
+        (void)!write(master, (a + "\n").data(), a.size() + 1);
+      }
+    }
+  }
+  close(master);
+  close(outPipe[0]);
+  int status = 0;
+  if (std::chrono::steady_clock::now() >= deadline) kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+TEST_F(CliRip, TheOverwriteQuestionOnATerminalAsTheWindowAsksIt) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:75", "music1:75", "music2:75", "tone440:75"});
+  fs::create_directories(out);
+  auto reset = [&] {
+    for (const char* f : {"Track01.wav", "Track02.wav", "Track03.wav", "Track04.wav"}) writeFile(out / f, "old");
+  };
+  auto replaced = [&](const char* f) { return fs::file_size(out / f) == 44u + 75u * 2352u; };
+  const std::vector<std::string> args{cue.string(), "--out", out.string()};
+
+  // Yes, an answer it does not know (asked again), replace all: no more questions.
+  reset();
+  auto r = ripOnTerminal(args, tmp.path(), {"y", "maybe", "a"});
+  EXPECT_EQ(r.exitCode, 0) << r.terminal;
+  EXPECT_EQ(r.questions, 3);
+  EXPECT_NE(r.terminal.find((out / "Track01.wav").string() + " already exists,do you want to replace it?"),
+            std::string::npos) << r.terminal;
+  EXPECT_NE(r.terminal.find("Extract Track02 (2 of 4)..."), std::string::npos) << r.terminal;
+  for (const char* f : {"Track01.wav", "Track02.wav", "Track03.wav", "Track04.wav"}) EXPECT_TRUE(replaced(f)) << f;
+  EXPECT_EQ(lines(r.out).size(), 4u);
+
+  // No at the third: the first two are replaced, the run ends there; exit status 1.
+  reset();
+  r = ripOnTerminal(args, tmp.path(), {"yes", "Y", "no"});
+  EXPECT_EQ(r.exitCode, 1) << r.terminal;
+  EXPECT_EQ(r.questions, 3);
+  EXPECT_TRUE(replaced("Track01.wav") && replaced("Track02.wav"));
+  EXPECT_EQ(readFile(out / "Track03.wav"), "old");
+  EXPECT_EQ(readFile(out / "Track04.wav"), "old");
+  EXPECT_EQ(r.out, (out / "Track01.wav").string() + "\n" + (out / "Track02.wav").string() + "\n");
+
+  // The end of the input answers No; the next run asks again; --yes asks nothing.
+  reset();
+  r = ripOnTerminal(args, tmp.path(), {""});
+  EXPECT_EQ(r.exitCode, 1) << r.terminal;
+  EXPECT_EQ(readFile(out / "Track01.wav"), "old");
+  r = ripOnTerminal({cue.string(), "--yes", "--out", out.string()}, tmp.path(), {});
+  EXPECT_EQ(r.exitCode, 0) << r.terminal;
+  EXPECT_EQ(r.questions, 0);
+  EXPECT_TRUE(replaced("Track04.wav"));
+}
+
+TEST_F(CliRip, NamesAreTheWindowsNames) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:75", "music1:75", "music2:75", "tone440:75", "noise:75"});
+  const auto r = rip(q(cue) + " --mp3 --title '1=  Blank Ends  ' --title '2=Live/Side A/Opening' --title '3=../../x'" +
+                     " --title '4=   ' --tracks 1-4 --out " + q(out / ""));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (const fs::path& f : {out / "Blank Ends.mp3", out / "Live" / "Side A" / "Opening.mp3", out / "x.mp3", out / "Track04.mp3"})
+    EXPECT_TRUE(fs::exists(f)) << f;
+  EXPECT_FALSE(fs::exists(tmp / "x.mp3"));
+  TMP3Info tag;
+  tag.SetFilename((out / "Blank Ends.mp3").string());
+  EXPECT_EQ(tag.Title(), "  Blank Ends");  // the tag keeps the title as given, less trailing spaces
+  EXPECT_NE(r.err.find("Extract   Blank Ends   (1 of 4)..."), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("To " + (out / "x.mp3").string()), std::string::npos) << r.err;
+
+  // A link in place of a title's folder is never followed.
+  const fs::path elsewhere = tmp / "elsewhere";
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, out / "Linked");
+  const auto link = rip(q(cue) + " --title '5=Linked/Song' --tracks 5 --out " + q(out));
+  EXPECT_EQ(link.exitCode, 1);
+  EXPECT_NE(link.err.find("Cannot create file " + (out / "Linked" / "Song.wav").string()), std::string::npos) << link.err;
+  EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 TEST_F(CliRip, FailuresAreClearAndLoseNothing) {
