@@ -2,10 +2,10 @@
 // fourteen buttons, the select-all caption, the three row icons and the application icon.
 // Every place comes from app/face.h, so a button moved there is drawn at its new place.
 //
-// Usage: mkart OUTDIR
+// Usage: mkart OUTDIR PREVIEW
 // Writes face.jpg, one <hot image>.jpg per button, imgSelAll.png, icon-audio.png,
-// icon-data.png, icon-playing.png, tessaly.png, and preview.png (the face with every lit
-// button laid over it, for looking at).
+// icon-data.png and icon-playing.png and tessaly.png into OUTDIR, and the PNG file PREVIEW:
+// the face with every lit button and the select-all caption laid over it, for looking at.
 //
 // A lit button is cut from a whole face drawn with only that button lit, so outside what the
 // lighting changes it is the face pixel for pixel, and it lines up when shown at its place.
@@ -492,6 +492,9 @@ void DrawPlayer(QPainter& p, std::optional<HotImage> lit) {
 
   const std::vector<PlayerKey> keys = PlayerKeys();
   const qreal cy = bar.center().y();
+  const QString caption = QStringLiteral("PLAYER");
+  const qreal captionWidth = QFontMetricsF(Font(9, QFont::Bold, 1.2)).horizontalAdvance(caption);
+  DrawCaption(p, QPointF(bar.left() - 9 - captionWidth, cy + 3.5), caption);
   // Grooves between the keys, halfway between their symbols.
   for (size_t i = 1; i < keys.size(); ++i) {
     const qreal x = std::floor((keys[i - 1].centre + keys[i].centre) / 2) + 0.5;
@@ -768,8 +771,8 @@ bool Save(const QImage& img, const QString& path, int quality = -1) {
 
 int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: mkart OUTDIR\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: mkart OUTDIR PREVIEW\n");
     return 2;
   }
   if (!QFontDatabase::families().contains(QString::fromLatin1(kFamily)))
@@ -794,7 +797,7 @@ int main(int argc, char** argv) {
   ok = Save(selAll, out + QStringLiteral("imgSelAll.png")) && ok;
   previewPainter.drawImage(Place(face::kSelAllPicture).topLeft(), selAll);
   previewPainter.end();
-  ok = Save(preview, out + QStringLiteral("preview.png")) && ok;
+  ok = Save(preview, QString::fromLocal8Bit(argv[2])) && ok;
 
   ok = Save(DrawRowIcon(RowIcon::Audio), out + QStringLiteral("icon-audio.png")) && ok;
   ok = Save(DrawRowIcon(RowIcon::Data), out + QStringLiteral("icon-data.png")) && ok;

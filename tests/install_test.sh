@@ -68,6 +68,9 @@ if [ -s "$help" ]; then
   if grep -Eio '<(link|script|iframe|img|object|embed)\b|@import|url\(' "$help" >&2; then
     fail "the help page pulls in outside resources"
   fi
+  for anchor in $(grep -o 'href="#[^"]*"' "$help" | sed 's/href="#\(.*\)"/\1/' | sort -u); do
+    grep -q "id=\"$anchor\"" "$help" || fail "the help page links to #$anchor, which it does not hold"
+  done
   for topic in tessaly-rip cdplayer.ini 'Select all' WAV MP3 'Replace All' Options; do
     grep -q "$topic" "$help" || fail "the help page never mentions '$topic'"
   done
