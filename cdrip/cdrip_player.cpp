@@ -334,27 +334,31 @@ class Player {
 
   bool start(Handle handle, int32_t track, int32_t first, int32_t last, std::string& why) {
     stop();
-    if (!connect(why)) return false;
     auto s = std::make_shared<Session>();
-    s->conn = conn_;
     s->cdio = std::move(handle);
     s->track = track;
     s->first = first;
     s->last = last;
     s->totalFrames = static_cast<int64_t>(last - first + 1) * kFramesPerSector;
-
-    pa_threaded_mainloop* ml = conn_->ml;
-    pa_threaded_mainloop_lock(ml);
-    const bool ok = openStream(*s, why);
-    if (ok) {
-      s->thread = std::thread([s] { playLoop(s); });
-    } else {
-      closeStream(*s);
-    }
-    pa_threaded_mainloop_unlock(ml);
-    if (!ok) {
-      conn_.reset();  // the next start connects afresh
-      return false;
+    // A connection kept from an earlier track may have lost a server that went away or was
+    // restarted since; then one fresh connection is tried.
+    for (;;) {
+      const bool fresh = !conn_ || !conn_->ready();
+      if (!connect(why)) return false;
+      s->conn = conn_;
+      pa_threaded_mainloop* ml = conn_->ml;
+      pa_threaded_mainloop_lock(ml);
+      const bool ok = openStream(*s, why);
+      if (ok) {
+        s->thread = std::thread([s] { playLoop(s); });
+      } else {
+        closeStream(*s);
+      }
+      pa_threaded_mainloop_unlock(ml);
+      if (ok) break;
+      s->conn.reset();
+      conn_.reset();
+      if (fresh) return false;
     }
     session_ = std::move(s);
     lastTrack_ = track;

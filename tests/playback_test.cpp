@@ -272,6 +272,28 @@ TEST_F(Playback, CueSheetWhoseDataFileHasAnotherNamePlaysAndStillRips) {
   EXPECT_TRUE(ripped == bin.substr(0, 60 * 2352));
 }
 
+TEST_F(Playback, AServerThatGoesAwayEndsThePlayAndTheNextServerPlaysTheNext) {
+  offerDisc("noise", {"noise:300"});
+  TCDRIP r;
+  ASSERT_EQ(r.PlayTrack(1), CDEX_OK);
+  ASSERT_TRUE(waitUntil([] { return playPosition() > 4410; }, milliseconds(2000)));
+  server.reset();
+  std::this_thread::sleep_for(milliseconds(100));
+  const int32_t held = playPosition();
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_EQ(playPosition(), held);
+  EXPECT_LT(held, 300 * kFramesPerSector);
+  EXPECT_EQ(r.PauseCD(true), CDEX_ERROR);
+
+  // A server that is there again (the desktop's was restarted) serves the next press at once.
+  server.emplace();
+  const auto t0 = Clock::now();
+  ASSERT_EQ(r.PlayTrack(1), CDEX_OK);
+  EXPECT_LT(secondsSince(t0), 0.5);
+  EXPECT_TRUE(waitUntil([] { return playPosition() > 4410; }, milliseconds(2000)));
+  EXPECT_EQ(PrivateSoundServer::playbackStreams(), 1);
+}
+
 TEST_F(Playback, QuickCommandsInAnyOrderNeitherHangNorCrash) {
   offerDisc("a", {"noise:40", "noise:40", "data:20"});
   offerDisc("b", {"noise:40"});
