@@ -136,8 +136,10 @@ void TfrmMain::createControls() {
   ListView1->setColumnWidth(colNo, 50);
   ListView1->setColumnWidth(colDuration, 100);
   ListView1->setColumnWidth(colStatus, 100);
-  ListView1->setColumnHidden(colIndex, true);
+  // The track index is kept in a column that is never shown and takes no room.
   ListView1->header()->setStretchLastSection(false);
+  ListView1->header()->resizeSection(colIndex, 0);
+  ListView1->setColumnHidden(colIndex, true);
   ListView1->header()->setSectionsMovable(false);
   ListView1->setRootIsDecorated(false);
   ListView1->setItemsExpandable(false);

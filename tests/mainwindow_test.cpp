@@ -1,0 +1,515 @@
+// The main window's rules, offscreen, over the scriptable CD library: rows, selection, the
+// counted flag, extraction guards, album commands, the player and its timer, hot images,
+// hints and the error report.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <optional>
+#include <stdexcept>
+
+#include "app/Application.h"
+#include "app/face.h"
+#include "app/globals.h"
+#include "app/uMain.h"
+#include "platform/profile.h"
+#include "fake_cdrip.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+int g_argc = 1;
+char g_arg0[] = "mainwindow_test";
+char* g_argv[] = {g_arg0, nullptr};
+
+TApplication& app() {
+  static TApplication* a = new TApplication(g_argc, g_argv);
+  return *a;
+}
+
+// A disc of four tracks; those listed in `data` are data tracks.
+fake::Drive disc(std::vector<int> data = {}, const char* name = "FAKE DRIVE 1.0") {
+  fake::Drive d = fake::driveWithTracks({0, 22000, 40000, 61000}, 80000, name);
+  for (int i : data) d.toc[static_cast<size_t>(i)].btFlag = CR_FLAG_DATA;
+  return d;
+}
+
+// Runs `action`; closes the first modal box it opens and returns that box's text.
+std::optional<QString> withModalClosed(const std::function<void()>& action, QString* caption = nullptr,
+                                       QWidget** owner = nullptr) {
+  std::optional<QString> text;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      text = box->text();
+      if (caption) *caption = box->windowTitle();
+      if (owner) *owner = box->parentWidget();
+      box->accept();
+    }
+  });
+  action();
+  return text;
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app();
+    fake::reset();
+    Settings = StartupSettings();
+    std::error_code ec;
+    fs::remove_all(SettingsFileName().parent_path(), ec);
+    openedUrls.clear();
+    moves = 0;
+    TfrmMain::OpenUrl = [this](const QUrl& u) {
+      openedUrls.push_back(u);
+      return true;
+    };
+    TfrmMain::StartSystemMove = [this](QWidget*) { ++moves; };
+  }
+  void TearDown() override {
+    QApplication::clipboard()->clear();
+  }
+
+  std::unique_ptr<TfrmMain> make(std::vector<fake::Drive> drives) {
+    fake::script().drives = std::move(drives);
+    return std::make_unique<TfrmMain>();
+  }
+
+  std::vector<QUrl> openedUrls;
+  int moves = 0;
+};
+
+QStringList column(TfrmMain& w, int col) {
+  QStringList out;
+  for (int i = 0; i < w.RowCount(); ++i) out << w.Row(i)->text(col);
+  return out;
+}
+
+int ticked(TfrmMain& w) {
+  int k = 0;
+  for (int i = 0; i < w.RowCount(); ++i) k += w.RowChecked(i) ? 1 : 0;
+  return k;
+}
+
+TEST_F(MainWindow, CreationListsDrivesAndFillsRowsOfTheFirst) {
+  auto w = make({disc({2}), disc({}, "SECOND DRIVE")});
+  EXPECT_EQ(w->windowTitle(), QStringLiteral("Tessaly 2.3"));
+  EXPECT_EQ(w->size(), QSize(638, 480));
+  EXPECT_TRUE(w->windowFlags() & Qt::FramelessWindowHint);
+  ASSERT_EQ(w->cboDrive->count(), 2);
+  EXPECT_EQ(w->cboDrive->itemText(0), QStringLiteral("FAKE DRIVE 1.0"));
+  EXPECT_EQ(w->cboDrive->itemText(1), QStringLiteral("SECOND DRIVE"));
+  EXPECT_EQ(w->cboDrive->currentIndex(), 0);
+  ASSERT_EQ(w->RowCount(), 4);
+  EXPECT_EQ(column(*w, colTitle), QStringList({"Track01", "Track02", "Track03", "Track04"}));
+  EXPECT_EQ(column(*w, colNo), QStringList({"01", "02", "03", "04"}));
+  EXPECT_EQ(column(*w, colStatus), QStringList({"--", "--", "--", "--"}));
+  EXPECT_EQ(column(*w, colIndex), QStringList({"0", "1", "2", "3"}));
+  EXPECT_EQ(w->Row(0)->text(colDuration), QString::fromStdString(w->RIPPER->TrackDuration(0)));
+  EXPECT_TRUE(w->ListView1->isColumnHidden(colIndex));
+  EXPECT_EQ(w->RowIcon(0), 0);
+  EXPECT_EQ(w->RowIcon(2), 1);  // the data track
+  EXPECT_EQ(ticked(*w), 0);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No Tracks Selected."));
+  EXPECT_FALSE(w->PlayMode);
+  EXPECT_EQ(w->PlayIndex, -1);
+  EXPECT_TRUE(w->Timer1->isActive());
+  EXPECT_EQ(w->Timer1->interval(), 1000);
+  // A first start writes the settings file at once.
+  EXPECT_TRUE(fs::exists(SettingsFileName()));
+}
+
+TEST_F(MainWindow, NoDriveLeavesTheBoxAndTheListEmpty) {
+  auto w = make({});
+  EXPECT_EQ(w->cboDrive->count(), 0);
+  EXPECT_EQ(w->cboDrive->currentIndex(), -1);
+  EXPECT_EQ(w->RowCount(), 0);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No Tracks Selected."));
+  // Album commands need a drive.
+  w->SaveCDInformation1Click();
+  EXPECT_FALSE(fs::exists(CDPlayerIniPath()));
+}
+
+TEST_F(MainWindow, SelectAllTicksDataRowsTooAndCounts) {
+  auto w = make({disc({2})});
+  w->imgSelAllClick();
+  EXPECT_EQ(w->chkSelAll->checkState(), Qt::Checked);
+  EXPECT_EQ(ticked(*w), 4);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("4 Tracks Selected"));
+  w->imgSelAllClick();
+  EXPECT_EQ(ticked(*w), 0);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No Tracks Selected"));
+  w->SelectAll1Click();
+  EXPECT_EQ(ticked(*w), 4);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("4 Tracks Selected"));
+}
+
+TEST_F(MainWindow, CountedFlagGraysTheBoxAndDriveChoiceDropsTheFullStop) {
+  auto w = make({disc()});
+  w->SetRowChecked(1, true);
+  w->ListView1MouseMove();
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("1 Tracks Selected"));
+  EXPECT_EQ(w->chkSelAll->checkState(), Qt::PartiallyChecked);
+  EXPECT_EQ(w->ListViewTag, 1);
+  // Counted once: a new tick shows only after a click in the list or a move over the face.
+  w->SetRowChecked(2, true);
+  w->ListView1MouseMove();
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("1 Tracks Selected"));
+  w->Image1MouseMove(300, 300);
+  EXPECT_EQ(w->ListViewTag, 0);
+  w->ListView1MouseMove();
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("2 Tracks Selected"));
+  EXPECT_EQ(ticked(*w), 2);  // a grayed box leaves the rows alone
+  // A user click on the grayed box ticks it (and every row).
+  w->chkSelAll->click();
+  EXPECT_EQ(w->chkSelAll->checkState(), Qt::Checked);
+  EXPECT_EQ(ticked(*w), 4);
+  w->chkSelAll->click();
+  EXPECT_EQ(w->chkSelAll->checkState(), Qt::Unchecked);
+  // Grayed, then a drive choice: the unticking runs the box's handling, no full stop.
+  w->SetRowChecked(0, true);
+  w->ListViewTag = 0;
+  w->ListView1MouseMove();
+  ASSERT_EQ(w->chkSelAll->checkState(), Qt::PartiallyChecked);
+  w->cboDriveClick();
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No Tracks Selected"));
+  EXPECT_EQ(ticked(*w), 0);
+}
+
+TEST_F(MainWindow, InvertSelectionLeavesTheTextUntilNothingIsTicked) {
+  auto w = make({disc()});
+  w->SetRowChecked(0, true);
+  w->lblStatus->setText(QStringLiteral("marker"));
+  w->InvertSelection1Click();
+  EXPECT_EQ(ticked(*w), 3);
+  EXPECT_FALSE(w->RowChecked(0));
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("marker"));
+  w->SelectAll1Click();
+  w->InvertSelection1Click();
+  EXPECT_EQ(ticked(*w), 0);
+  EXPECT_EQ(w->chkSelAll->checkState(), Qt::Unchecked);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No Tracks Selected"));
+}
+
+TEST_F(MainWindow, ExtractingOnlyDataRowsWarnsAndUnticksThem) {
+  auto w = make({disc({1, 3})});
+  w->SetRowChecked(1, true);
+  w->SetRowChecked(3, true);
+  QString caption;
+  const auto text = withModalClosed([&] { w->ExtractTracksToWAVFiles1Click(); }, &caption);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, QStringLiteral("No Audio Track Selected!"));
+  EXPECT_EQ(ticked(*w), 0);
+  EXPECT_TRUE(w->Timer1->isActive());
+  EXPECT_EQ(fake::count("CR_OpenRipper"), 0);
+}
+
+TEST_F(MainWindow, AlbumNamesAreReadOnListingAndSavedKeepingAlbumValues) {
+  fake::script().drives = {disc()};
+  std::string discId;
+  {
+    TCDRIP probe;
+    discId = probe.DiscID();
+  }
+  ASSERT_TRUE(WriteCDInfo(discId, "The Artist", "The Album", "1999", "Jazz", nullptr));
+  platform::WriteProfileString(CDPlayerIniPath(), discId, "0", "Opening");
+  platform::WriteProfileString(CDPlayerIniPath(), discId, "1", "Second");
+  platform::WriteProfileString(CDPlayerIniPath(), discId, "title", "Stored Title");
+  auto w = make({disc()});
+  // Only the track keys present name rows; the others keep their listed titles.
+  EXPECT_EQ(column(*w, colTitle), QStringList({"Opening", "Second", "Track03", "Track04"}));
+  w->Row(2)->setText(colTitle, QStringLiteral("Third"));
+  w->Row(3)->setText(colTitle, QStringLiteral("Fourth"));
+  w->SaveCDInformation1Click();
+  std::string artist, title, year, genre;
+  std::vector<std::string> names;
+  ASSERT_TRUE(ReadCDInfo(discId, artist, title, year, genre, names));
+  EXPECT_EQ(artist, "The Artist");
+  EXPECT_EQ(title, "Stored Title");
+  EXPECT_EQ(year, "1999");
+  EXPECT_EQ(genre, "Jazz");
+  EXPECT_EQ(platform::ReadProfileString(CDPlayerIniPath(), discId, "album").value_or(""), "The Album");
+  ASSERT_GE(names.size(), 4u);
+  EXPECT_EQ(names[2], "Third");
+  // Renamed rows are lost on a new listing unless saved; these were saved.
+  w->Row(0)->setText(colTitle, QStringLiteral("Unsaved"));
+  w->cboDriveClick();
+  EXPECT_EQ(column(*w, colTitle), QStringList({"Opening", "Second", "Third", "Fourth"}));
+}
+
+TEST_F(MainWindow, ClipboardHoldsOneLinePerRowAfterALeadingBreak) {
+  auto w = make({disc()});
+  w->Row(1)->setText(colTitle, QStringLiteral("Named"));
+  const auto text = withModalClosed([&] { w->CopyTrackInformationToClipboard1Click(); });
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, QStringLiteral("Successfully copy the Track Information to the Clipboard!"));
+  const QString expected = QStringLiteral("\r\n01\tTrack01\t") + w->Row(0)->text(colDuration) +
+                           QStringLiteral("\r\n02\tNamed\t") + w->Row(1)->text(colDuration) +
+                           QStringLiteral("\r\n03\tTrack03\t") + w->Row(2)->text(colDuration) +
+                           QStringLiteral("\r\n04\tTrack04\t") + w->Row(3)->text(colDuration);
+  EXPECT_EQ(QApplication::clipboard()->text(), expected);
+}
+
+// --- the player ---
+
+TEST_F(MainWindow, PlayWithoutSelectionStartsTrackOneOrNothingOnAData) {
+  auto w = make({disc()});
+  w->btnPlayClick();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+  EXPECT_EQ(w->SelectedRow(), 0);
+  EXPECT_EQ(w->PlayIndex, 0);
+  EXPECT_TRUE(w->PlayMode);
+  auto d = make({disc({0})});
+  fake::script().playArgs.clear();
+  d->btnPlayClick();
+  EXPECT_TRUE(fake::script().playArgs.empty());
+  EXPECT_TRUE(d->PlayMode);  // set although nothing plays
+  EXPECT_EQ(d->PlayIndex, -1);
+}
+
+TEST_F(MainWindow, PlayOnADataRowKeepsThePlayingRow) {
+  auto w = make({disc({2})});
+  w->SelectRow(1);
+  w->btnPlayClick();
+  w->SelectRow(2);
+  w->btnPlayClick();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({2}));
+  EXPECT_EQ(w->PlayIndex, 1);
+}
+
+TEST_F(MainWindow, SkipsStopAtTheEndsAndStartFromTheSelectedRow) {
+  auto w = make({disc()});
+  w->btnForwardClick();  // no selection
+  EXPECT_TRUE(fake::script().playArgs.empty());
+  w->SelectRow(3);
+  w->btnForwardClick();
+  EXPECT_TRUE(fake::script().playArgs.empty());
+  w->btnBackwardClick();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({3}));
+  EXPECT_EQ(w->SelectedRow(), 2);
+  w->SelectRow(0);
+  w->btnBackwardClick();
+  EXPECT_EQ(fake::script().playArgs.size(), 1u);
+  w->btnForwardClick();
+  EXPECT_EQ(fake::script().playArgs.back(), 2);
+}
+
+TEST_F(MainWindow, PauseFlipsAndSendsTheFlagStopKeepsIt) {
+  auto w = make({disc()});
+  w->btnPlayClick();
+  w->imgPauseClick();
+  w->imgPauseClick();
+  w->imgPauseClick();
+  EXPECT_EQ(fake::script().pauseArgs, std::vector<int32_t>({CR_TRUE, CR_FALSE, CR_TRUE}));
+  EXPECT_TRUE(w->Paused);
+  w->btnStopClick();
+  EXPECT_TRUE(w->Paused);
+  EXPECT_FALSE(w->PlayMode);
+  EXPECT_EQ(w->PlayIndex, -1);
+  w->btnPlayClick();
+  EXPECT_FALSE(w->Paused);
+}
+
+TEST_F(MainWindow, TimerAdvancesAtTheEndOfATrackAndWrapsAfterTheLast) {
+  auto w = make({disc()});
+  fake::script().nextPosition = 0;
+  fake::script().playPositions = {100, 100};  // moving, then still
+  w->SelectRow(3);
+  w->btnPlayClick();
+  w->Timer1Timer();
+  EXPECT_EQ(w->RowIcon(3), 2);
+  EXPECT_EQ(w->PlayIndex, 3);
+  w->Timer1Timer();  // the position stopped: the last track ended
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({4, 1}));
+  EXPECT_EQ(w->SelectedRow(), 0);
+  EXPECT_EQ(w->PlayIndex, 0);
+  // The icon pass puts the old playing row back to 0 on the next tick.
+  fake::script().playPositions.push_back(5000);
+  w->Timer1Timer();
+  EXPECT_EQ(w->RowIcon(3), 0);
+  EXPECT_EQ(w->RowIcon(0), 2);
+}
+
+TEST_F(MainWindow, PausedOrStoppedTicksNeverAdvance) {
+  auto w = make({disc()});
+  fake::script().playPositions = {500};
+  w->btnPlayClick();
+  w->imgPauseClick();
+  w->Timer1Timer();  // moved
+  w->Timer1Timer();  // still, but paused
+  w->Timer1Timer();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+  w->imgPauseClick();  // resumed, and the track ends
+  w->Timer1Timer();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1, 2}));
+}
+
+TEST_F(MainWindow, AdvancingOntoADataRowRetriesItEveryTick) {
+  auto w = make({disc({1})});
+  w->btnPlayClick();
+  for (int i = 0; i < 3; ++i) w->Timer1Timer();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+  EXPECT_EQ(w->SelectedRow(), 1);
+  EXPECT_EQ(w->PlayIndex, 0);
+  EXPECT_EQ(w->RowIcon(1), 1);
+}
+
+TEST_F(MainWindow, ATickJustAfterPlayOrResumeDoesNotSkipTheTrack) {
+  auto w = make({disc()});
+  // The timer is restarted by Play: a tick 50 ms later cannot come before a full second.
+  w->Timer1->start();
+  {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 950) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  w->btnPlayClick();
+  int ticks = 0;
+  auto c = QObject::connect(w->Timer1, &QTimer::timeout, [&] { ++ticks; });
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(ticks, 0);
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+  w->imgPauseClick();
+  w->imgPauseClick();
+  t.restart();
+  while (t.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_EQ(ticks, 0);
+  QObject::disconnect(c);
+}
+
+TEST_F(MainWindow, EjectWhilePlayingStopsAndRelists) {
+  auto w = make({disc()});
+  fake::script().playPositions = {0, 700};
+  w->btnPlayClick();
+  w->Timer1Timer();
+  const int stopsBefore = fake::count("CR_StopPlayTrack");
+  fake::script().playPositions.push_back(1400);  // still moving when the drive is chosen again
+  w->btnEjectClick();
+  EXPECT_EQ(fake::script().ejectArgs, std::vector<int32_t>({CR_TRUE}));
+  EXPECT_EQ(fake::count("CR_StopPlayTrack"), stopsBefore + 1);
+  EXPECT_FALSE(w->PlayMode);
+  EXPECT_EQ(w->PlayIndex, -1);
+}
+
+TEST_F(MainWindow, TimerRelistsWhileNoDiscIsReadable) {
+  fake::Drive empty = disc();
+  empty.tocStatus = CDEX_ERROR;
+  auto w = make({empty});
+  EXPECT_EQ(w->RowCount(), 0);
+  const int reads = fake::count("CR_ReadToc");
+  w->Timer1Timer();
+  EXPECT_EQ(fake::count("CR_ReadToc"), reads + 1);
+  fake::script().drives[0].tocStatus = CDEX_OK;  // a disc was inserted
+  w->Timer1Timer();
+  EXPECT_EQ(w->RowCount(), 4);
+}
+
+// --- the face ---
+
+TEST_F(MainWindow, HotImagesLightOneAtATimeAndDragPointsHideThem) {
+  auto w = make({disc()});
+  w->show();
+  for (const auto& h : face::kHotImages) EXPECT_FALSE(w->hot(h.id)->isVisible()) << h.name.data();
+  w->Image1MouseMove(37, 170);
+  EXPECT_TRUE(w->hot(face::HotImage::imgToWave)->isVisible());
+  w->Image1MouseMove(610, 25);
+  EXPECT_FALSE(w->hot(face::HotImage::imgToWave)->isVisible());
+  EXPECT_TRUE(w->hot(face::HotImage::imgClose)->isVisible());
+  // Over the part of the lit WAV picture outside its hover area: a drag point.
+  w->Image1MouseMove(60, 170);
+  EXPECT_TRUE(w->WMNCHitTest(95, 170));
+  EXPECT_FALSE(w->hot(face::HotImage::imgToWave)->isVisible());
+  EXPECT_FALSE(w->WMNCHitTest(600, 125));  // the select-all picture
+  EXPECT_EQ(w->hot(face::HotImage::imgPause)->statusTip(), w->hot(face::HotImage::imgStop)->statusTip());
+  EXPECT_EQ(w->hot(face::HotImage::imgCorvane)->statusTip(), QStringLiteral("Welcome to https://tessaly.org"));
+}
+
+TEST_F(MainWindow, Screenshot) {
+  auto w = make({disc({3})});
+  w->show();
+  w->SetRowChecked(0, true);
+  w->SetRowChecked(2, true);
+  w->SelectRow(1);
+  w->Image1MouseMove(60, 225);  // the MP3 button lit
+  w->lblStatus->setText(QStringLiteral("2 Tracks Selected"));
+  const QImage shot = w->grab().toImage();
+  EXPECT_EQ(shot.size(), QSize(638, 480));
+  ASSERT_TRUE(shot.save(QStringLiteral(SCREENSHOT_DIR "/mainwindow.png")));
+}
+
+TEST_F(MainWindow, PressingADragPointMovesTheWindowAndAButtonDoesNot) {
+  auto w = make({disc()});
+  w->show();
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(300, 40), w->mapToGlobal(QPointF(300, 40)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w->Image1, &press);
+  EXPECT_EQ(moves, 1);
+  QMouseEvent onButton(QEvent::MouseButtonPress, QPointF(60, 170), w->mapToGlobal(QPointF(60, 170)), Qt::LeftButton,
+                       Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w->Image1, &onButton);
+  EXPECT_EQ(moves, 1);
+}
+
+TEST_F(MainWindow, HintsGoToTheStatusLineAndAnEmptyHintEmptiesIt) {
+  auto w = make({disc()});
+  app().SetHint(QStringLiteral("Play track"));
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("Play track"));
+  app().SetHint(QStringLiteral("short|the long form"));
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("the long form"));
+  app().SetHint(QString());
+  EXPECT_EQ(w->lblStatus->text(), QString());
+  // The list has no hint of its own, nor has the window.
+  EXPECT_EQ(HintOf(w->ListView1->viewport()), QString());
+  EXPECT_EQ(HintOf(w->imgSelAll), QStringLiteral("Select or Unselect all tracks"));
+  EXPECT_EQ(w->SaveCDInformation1->statusTip(), QStringLiteral("Save alubm information to CDPlayer.ini file"));
+}
+
+TEST_F(MainWindow, AnExceptionInAHandlerIsReportedAndTheProgramGoesOn) {
+  auto w = make({disc()});
+  w->show();
+  QObject target;
+  std::optional<QString> text;
+  QString caption;
+  QTimer::singleShot(0, &target, [] { throw ECDRIPError("Initialization failure"); });
+  QTimer::singleShot(20, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      text = box->text();
+      caption = box->windowTitle();
+      box->accept();
+    }
+  });
+  QElapsedTimer t;
+  t.start();
+  while (!text && t.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(caption, QStringLiteral("Error Report"));
+  EXPECT_EQ(*text, QStringLiteral("We are sorry that a problem has encounted:\r\nPlease tell me the Error to "
+                                  "support@tessaly.org:\r\n\r\nInitialization failure\r\n\r\nThank you."));
+}
+
+TEST_F(MainWindow, HelpAndMakerPageOpenThroughTheDesktopAndCloseSavesSettings) {
+  auto w = make({disc()});
+  w->HelpWith1Click();
+  w->Corvanecomontheweb1Click();
+  ASSERT_EQ(openedUrls.size(), 2u);
+  EXPECT_TRUE(openedUrls[0].isLocalFile());
+  EXPECT_TRUE(openedUrls[0].toLocalFile().endsWith(QStringLiteral(".html")));
+  EXPECT_EQ(openedUrls[1], QUrl(QStringLiteral("https://tessaly.org")));
+  fs::remove(SettingsFileName());
+  Settings.BitRates = 192;
+  w->show();
+  w->Exit1Click();
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(platform::ReadProfileString(SettingsFileName(), "MP3", "BitRates").value_or(""), "192");
+}
+
+}  // namespace
