@@ -54,8 +54,8 @@ const char* const kHelp =
     "Rips the audio tracks of a CD to WAV, raw PCM or MP3 files, or lists them.\n"
     "Every IMAGE-OR-DEVICE (a CUE/BIN, TOC or NRG image, or a device such as /dev/sr0) is\n"
     "offered as a drive after the drives found on this system. Without --list or\n"
-    "--save-names the chosen tracks are ripped, one after the other, named by their titles\n"
-    "(TrackNN unless cdplayer.ini names the disc).\n"
+    "--save-names the chosen tracks are ripped in disc order, one after the other, named by\n"
+    "their titles (TrackNN unless cdplayer.ini names the disc) as the program names them.\n"
     "\n"
     "Choosing:\n"
     "  --drive N          use drive N (from 0; default 0)\n"
@@ -70,7 +70,9 @@ const char* const kHelp =
     "  --format F         stereo44100 (default), mono44100, stereo22050, mono22050,\n"
     "                     stereo11025 or mono11025\n"
     "  --out DIR          output folder (default: the settings' output folder)\n"
-    "  --yes              replace existing files instead of stopping\n"
+    "  --yes              replace existing files without asking (replace all); otherwise\n"
+    "                     the question is asked on the terminal (yes, no, replace all),\n"
+    "                     and without a terminal the run stops at the first existing file\n"
     "MP3 (defaults from the settings file):\n"
     "  --bitrate KBPS     bit rate; the minimum with VBR\n"
     "  --max-bitrate KBPS maximum bit rate with VBR\n"
@@ -83,7 +85,8 @@ const char* const kHelp =
     "  --help             show this text and exit\n"
     "\n"
     "Ctrl-C cancels the track being ripped and keeps what was written (exit status 130).\n"
-    "Exit status: 0 done, 1 failure (no drive or disc, bad track, unwritable file), 2 usage.\n";
+    "Exit status: 0 done, 1 failure (no drive or disc, bad track, unwritable file, an\n"
+    "existing file not replaced), 2 usage.\n";
 
 [[noreturn]] void usageError(const std::string& message) {
   std::cerr << "tessaly-rip: " << message << "\nTry 'tessaly-rip --help'.\n";
