@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   g_qtDefault = qInstallMessageHandler(startupMessages);
   TApplication app(argc, argv);
   g_starting = false;
+  QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));  // ties the window to its desktop entry
   TfrmMain frmMain;
   frmMain.show();
   return app.exec();
