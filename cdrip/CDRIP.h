@@ -19,6 +19,17 @@
 class TLameCoder;
 class TCDRIP;
 
+// What the CD library tells beside its statuses, for a program that explains itself.
+extern "C" {
+// Why the selected drive's last CR_ReadToc found no readable disc ("" when the library knows
+// no more: no disc, an open tray). Copies at most size - 1 bytes and a NUL; returns the length.
+int32_t CR_GetTocProblem(char* text, int32_t size);
+// The file(s) a disc image drive is read from, one a line: for a cue sheet the data file its
+// FILE line names (or the one found in its place), for a TOC file its data files, else the
+// image itself; "" for a device or an image not yet opened. Copies and returns as above.
+int32_t CR_GetImageDataFile(char* path, int32_t size);
+}
+
 class ECDRIPError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -108,6 +119,10 @@ class TCDRIP {
   const TTrackList& Tracks() const { return tracks_; }
   int TrackCount() const { return trackCount_; }
   const std::string& DriveName() const { return driveName_; }
+  // Why the selected drive has no readable disc, when the library knows more than that.
+  std::string DiscProblem() const { return libraryText(CR_GetTocProblem); }
+  // The file(s) the selected disc image is read from, one a line; empty for a device.
+  std::string ImageDataFile() const { return libraryText(CR_GetImageDataFile); }
 
   // Extraction.
   void RipTrack(int trackNum, const std::string& fileName);
@@ -142,6 +157,11 @@ class TCDRIP {
   int Speed = 0;
 
  private:
+  static std::string libraryText(int32_t (*call)(char*, int32_t)) {
+    std::string text(static_cast<size_t>(call(nullptr, 0)) + 1, '\0');
+    text.resize(static_cast<size_t>(call(text.data(), static_cast<int32_t>(text.size()))));
+    return text;
+  }
   void buildTrackList();
   void copyFromRecord();
 

@@ -12,12 +12,24 @@
 #include <soxr.h>
 #include <stdlib.h>
 
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +57,8 @@ struct Ripper {
   }
   cdrom_drive_t* cdda = nullptr;
   cdrom_paranoia_t* paranoia = nullptr;
+  CdIo_t* image = nullptr;      // an image's handle, read directly; the drive owns it
+  std::vector<int16_t> raw;     // one chunk of an image's sectors
   soxr_t soxr = nullptr;
   int32_t first = 0, last = 0;  // inclusive range
   int32_t next = 0;             // next sector to read
@@ -134,50 +148,469 @@ void drainMessages(cdrom_drive_t* d, int32_t sector, int32_t rangeStart) {
 
 void freeRipper() { g_ripper.reset(); }
 
-// The one FILE of a cue sheet, resolved against the sheet's folder; empty when there is not
-// exactly one.
-std::string cueDataFile(const std::string& cue) {
+// The cdda layer and paranoia over a physical drive, positioned at the range's start.
+bool openParanoia(Ripper& r, Drive& d) {
+  r.cdda = cdio_cddap_identify_cdio(d.cdio.get(), CDDA_MESSAGE_LOGIT, nullptr);
+  if (!r.cdda || cdio_cddap_open(r.cdda) != 0) return false;
+  if (char* m = cdio_cddap_messages(r.cdda)) cdio_cddap_free_messages(m);
+  if (char* e = cdio_cddap_errors(r.cdda)) cdio_cddap_free_messages(e);
+  r.paranoia = cdio_paranoia_init(r.cdda);
+  if (!r.paranoia) return false;
+  // Full mode as cd-paranoia runs it: every check, but a hopeless sector is skipped and
+  // reported rather than retried for ever.
+  cdio_paranoia_modeset(r.paranoia, d.params.bJitterCorrection ? PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP
+                                                                : PARANOIA_MODE_DISABLE);
+  cdio_paranoia_seek(r.paranoia, r.first, SEEK_SET);
+  return true;
+}
+
+// A sector that could not be read: counted as damaged, with its place.
+void damagedSector(const Ripper& r, int32_t sector) {
+  ++g_jitterCount;
+  g_jitterInChunk = true;
+  g_lastJitterFirst = sector;
+  g_lastJitterSecond = sector - r.first;
+}
+
+namespace fs = std::filesystem;
+
+// The last sector a CD can address is 99:59:74, LSN 449849; a lead-out past it is a claim no
+// disc can make.
+constexpr int32_t kMaxLeadOut = 449850;
+// A child process that has not reported an image's table of contents by then is stopped.
+constexpr int kProbeSeconds = 20;
+
+// Why the selected drive's last CR_ReadToc found no readable disc; empty when nothing more is
+// known.
+std::string g_tocProblem;
+// Why the last attempt to open an image failed.
+std::string g_openProblem;
+// The files each image drive's audio is read from, by the image's path.
+std::map<std::string, std::string> g_dataFiles;
+// Folders an earlier open of an image made, kept while a handle may still read through them.
+std::vector<TempFolder> g_retiredShims;
+bool g_inProbeChild = false;
+
+// libcdio's own handler ends the process on an error message (exit) and on an assertion
+// (abort): a bad sector or a bad image would take the program down in the middle of a file.
+// Errors are counted and the caller's status says what failed.
+void logHandler(cdio_log_level_t level, const char* message) {
+  if (level < CDIO_LOG_ERROR) return;
+  g_openProblem = message ? message : "";
+  // In the child that reads an image's table of contents, an assertion means a reader gone
+  // astray: end there, so the image is refused.
+  if (level == CDIO_LOG_ASSERT && g_inProbeChild) _exit(3);
+}
+
+std::string lowerCase(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The name a cue sheet's one FILE line gives, as written; empty when there is not exactly one.
+std::string cueFileLine(const std::string& cue) {
   std::ifstream in(cue);
   std::string found;
   int files = 0;
   for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const auto start = line.find_first_not_of(" \t");
-    if (start == std::string::npos || line.compare(start, 5, "FILE ") != 0) continue;
+    if (start == std::string::npos || line.compare(start, 4, "FILE") != 0 || line.size() < start + 5 ||
+        (line[start + 4] != ' ' && line[start + 4] != '\t'))
+      continue;
     ++files;
-    std::string rest = line.substr(start + 5);
-    std::string name;
-    if (!rest.empty() && rest[0] == '"') {
+    const auto first = line.find_first_not_of(" \t", start + 4);
+    if (first == std::string::npos) continue;
+    const std::string rest = line.substr(first);
+    if (rest[0] == '"') {
       const auto close = rest.find('"', 1);
-      if (close != std::string::npos) name = rest.substr(1, close - 1);
+      if (close != std::string::npos) found = rest.substr(1, close - 1);
     } else {
-      name = rest.substr(0, rest.find(' '));
+      found = rest.substr(0, rest.find_first_of(" \t"));
     }
-    if (!name.empty()) found = (std::filesystem::path(cue).parent_path() / name).string();
   }
   return files == 1 ? found : std::string();
 }
 
-// libcdio's cue driver reads the data from the file named like the sheet (x.cue: x.bin) and
-// not from the sheet's FILE line. For a sheet whose data file has another name, open it through
-// a private folder holding the two under matching names.
-CdIo_t* openCueByItsFileLine(Drive& d) {
-  const std::filesystem::path cue(d.path);
-  std::string ext = cue.extension().string();
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext != ".cue") return nullptr;
-  const std::string data = cueDataFile(d.path);
+// `file` itself when it exists (a link counts as what it points at), else the one entry of its
+// folder whose name matches it without regard to case; empty when there is neither.
+fs::path existingOrCaseBlind(const fs::path& file) {
   std::error_code ec;
-  if (data.empty() || !std::filesystem::is_regular_file(data, ec)) return nullptr;
+  if (fs::exists(file, ec)) return file;
+  const std::string want = lowerCase(file.filename().string());
+  std::vector<fs::path> matches;
+  for (fs::directory_iterator it(file.has_parent_path() ? file.parent_path() : fs::path("."), ec), end;
+       !ec && it != end; it.increment(ec))
+    if (lowerCase(it->path().filename().string()) == want) matches.push_back(it->path());
+  if (matches.empty()) return {};
+  std::sort(matches.begin(), matches.end());  // the same choice every time
+  return matches.front();
+}
+
+// The data file a cue sheet's audio is read from: the file its FILE line names, whenever that
+// exists beside the sheet; else that name without regard to case (sheets written on other
+// systems); else the file named like the sheet (images are often renamed after their sheet was
+// written), also without regard to case. Empty when none is there.
+fs::path cueDataFile(const fs::path& cue) {
+  const std::string named = cueFileLine(cue.string());
+  if (!named.empty()) {
+    const fs::path p = fs::path(named).is_absolute() ? fs::path(named) : cue.parent_path() / named;
+    if (fs::path found = existingOrCaseBlind(p); !found.empty()) return found;
+  }
+  fs::path sibling = cue;
+  return existingOrCaseBlind(sibling.replace_extension(".bin"));
+}
+
+// A data file must be a regular file: opening a FIFO or a device as one waits for ever or
+// reads something that is not the image.
+bool regularDataFile(const fs::path& file, std::string& problem) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) {
+    problem = "the data file " + file.string() + " is missing";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    problem = "the data file " + file.string() + " is not a regular file";
+    return false;
+  }
+  return true;
+}
+
+// A copy of a cdrdao TOC file with every relative data file name made absolute against the TOC
+// file's own folder (libcdio takes them from the current folder). The names go to `files`.
+bool copyTocWithAbsoluteNames(const fs::path& toc, const fs::path& copy, std::vector<fs::path>& files,
+                              std::string& problem) {
+  std::ifstream in(toc, std::ios::binary);
+  std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+  if (!in || !out) return false;
+  std::error_code ec;
+  const fs::path folder = fs::absolute(toc, ec).parent_path();
+  for (std::string line; std::getline(in, line);) {
+    std::string done;
+    size_t pos = 0;
+    std::string lastWord;
+    while (pos < line.size()) {
+      const char c = line[pos];
+      if (c == '/' && pos + 1 < line.size() && line[pos + 1] == '/') {  // a comment to the end
+        done += line.substr(pos);
+        break;
+      }
+      if (std::isspace(static_cast<unsigned char>(c))) {
+        done += c;
+        ++pos;
+        continue;
+      }
+      // A word, or a string in double quotes.
+      const bool quoted = c == '"';
+      const size_t end = quoted ? line.find('"', pos + 1) : line.find_first_of(" \t\r\"", pos);
+      if (quoted && end == std::string::npos) {
+        done += line.substr(pos);
+        break;
+      }
+      std::string text = quoted ? line.substr(pos + 1, end - pos - 1)
+                                : line.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+      pos = end == std::string::npos ? line.size() : end + (quoted ? 1 : 0);
+      if (lastWord == "FILE" || lastWord == "AUDIOFILE" || lastWord == "DATAFILE") {
+        fs::path file = fs::path(text).is_absolute() ? fs::path(text) : folder / text;
+        if (file.string().find('"') != std::string::npos) return false;
+        if (!regularDataFile(file, problem)) return false;
+        files.push_back(file);
+        done += "\"" + file.string() + "\"";
+        lastWord.clear();
+        continue;
+      }
+      done += quoted ? "\"" + text + "\"" : text;
+      lastWord = quoted ? std::string() : text;
+    }
+    out << done << '\n';
+  }
+  out.close();
+  return static_cast<bool>(out);
+}
+
+// How an image is opened: the path libcdio is given and its driver.
+struct ImageOpening {
+  std::string path;
+  driver_id_t driver = DRIVER_UNKNOWN;
+};
+
+// Whether two private image folders hold the same: links to the same files, copies alike.
+bool sameContents(const fs::path& a, const fs::path& b) {
+  for (const char* name : {"disc.cue", "disc.bin", "disc.toc"}) {
+    std::error_code ea, eb;
+    const bool inA = fs::exists(fs::symlink_status(a / name, ea)), inB = fs::exists(fs::symlink_status(b / name, eb));
+    if (inA != inB) return false;
+    if (!inA) continue;
+    if (fs::is_symlink(fs::symlink_status(a / name, ea))) {
+      if (fs::read_symlink(a / name, ea) != fs::read_symlink(b / name, eb) || ea || eb) return false;
+      continue;
+    }
+    std::ifstream fa(a / name, std::ios::binary), fb(b / name, std::ios::binary);
+    if (!std::equal(std::istreambuf_iterator<char>(fa), {}, std::istreambuf_iterator<char>(fb), {})) return false;
+  }
+  return true;
+}
+
+// Makes what libcdio needs to read the image as it is meant to be read, in a private folder
+// of the drive: for a cue sheet, the sheet and its chosen data file under matching names (the
+// cue driver reads the file named like the sheet, whatever its FILE line says); for a TOC file,
+// a copy naming its data files absolutely. False, with the reason, when the image cannot be
+// read.
+bool prepareImage(Drive& d, ImageOpening& how, std::string& problem) {
+  const fs::path image(d.path);
+  const std::string ext = lowerCase(image.extension().string());
+  std::error_code ec;
+  how = {d.path, DRIVER_UNKNOWN};
+  if (ext != ".cue" && ext != ".toc") {
+    g_dataFiles[d.path] = d.path;
+    return true;  // NRG and the rest: libcdio knows them by their content
+  }
   TempFolder shim;
-  if (!shim.Make()) return nullptr;
-  const std::filesystem::path dir(shim.path());
-  std::filesystem::create_symlink(std::filesystem::absolute(cue, ec), dir / "disc.cue", ec);
-  if (ec) return nullptr;
-  std::filesystem::create_symlink(std::filesystem::absolute(data, ec), dir / "disc.bin", ec);
-  if (ec) return nullptr;
-  CdIo_t* p = cdio_open((dir / "disc.cue").c_str(), DRIVER_BINCUE);
-  if (p) d.shim = std::move(shim);
+  if (!shim.Make()) {
+    problem = "no room for a temporary folder";
+    return false;
+  }
+  const fs::path dir(shim.path());
+  if (ext == ".cue") {
+    const fs::path data = cueDataFile(image);
+    if (data.empty()) {
+      const std::string named = cueFileLine(d.path);
+      problem = "the data file " + (named.empty() ? image.stem().string() + ".bin" : named) + " is missing";
+      return false;
+    }
+    if (!regularDataFile(data, problem)) return false;
+    fs::create_symlink(fs::absolute(image, ec), dir / "disc.cue", ec);
+    if (!ec) fs::create_symlink(fs::absolute(data, ec), dir / "disc.bin", ec);
+    if (ec) {
+      problem = ec.message();
+      return false;
+    }
+    how = {(dir / "disc.cue").string(), DRIVER_BINCUE};
+    g_dataFiles[d.path] = data.string();
+  } else {
+    std::vector<fs::path> files;
+    if (!copyTocWithAbsoluteNames(image, dir / "disc.toc", files, problem)) {
+      if (problem.empty()) problem = "the TOC file cannot be read";
+      return false;
+    }
+    how = {(dir / "disc.toc").string(), DRIVER_CDRDAO};
+    std::string list;
+    for (const auto& f : files)
+      if (list.find(f.string()) == std::string::npos) list += (list.empty() ? "" : "\n") + f.string();
+    g_dataFiles[d.path] = list;
+  }
+  if (!d.shim.path().empty()) {
+    if (sameContents(fs::path(d.shim.path()), dir)) {
+      how.path = (fs::path(d.shim.path()) / fs::path(how.path).filename()).string();
+      return true;  // the folder the drive has serves as well
+    }
+    // A handle opened through the folder the drive had may still be reading through it.
+    g_retiredShims.push_back(std::move(d.shim));
+  }
+  d.shim = std::move(shim);
+  return true;
+}
+
+// The TOC as libcdio reports it: tracks, then the lead-out; empty when it reports no track.
+std::vector<TOCENTRY> readTocEntries(CdIo_t* p) {
+  std::vector<TOCENTRY> toc;
+  const track_t firstTrack = cdio_get_first_track_num(p);
+  const track_t count = cdio_get_num_tracks(p);
+  if (firstTrack == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0 ||
+      firstTrack + count > CDIO_CD_MAX_TRACKS + 1)
+    return toc;
+  for (track_t t = firstTrack; t < firstTrack + count; ++t) {
+    TOCENTRY e{};
+    e.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(p, t));
+    e.btFlag = cdio_get_track_format(p, t) == TRACK_FORMAT_AUDIO ? CR_FLAG_AUDIO : CR_FLAG_DATA;
+    e.btTrackNumber = t;
+    toc.push_back(e);
+  }
+  TOCENTRY lead{};
+  lead.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(p, CDIO_CDROM_LEADOUT_TRACK));
+  lead.btFlag = CR_FLAG_DATA;
+  lead.btTrackNumber = CDIO_CDROM_LEADOUT_TRACK;
+  toc.push_back(lead);
+  return toc;
+}
+
+// Empty when the TOC can be true of a CD; else why not. libcdio reports some damaged images
+// with starts that go backwards or a lead-out before the last track.
+std::string implausibleToc(const std::vector<TOCENTRY>& toc) {
+  int64_t previous = -1;
+  for (size_t i = 0; i < toc.size(); ++i) {
+    const int64_t start = static_cast<int32_t>(toc[i].dwStartSector);
+    const bool leadOut = i + 1 == toc.size();
+    if (start < 0)
+      return "the table of contents cannot be true: " +
+             (leadOut ? std::string("the lead-out") : "track " + std::to_string(toc[i].btTrackNumber)) +
+             " starts at a negative sector";
+    if (start <= previous)
+      return "the table of contents cannot be true: " +
+             (leadOut ? std::string("the lead-out comes before the end of the last track")
+                      : "track " + std::to_string(toc[i].btTrackNumber) + " starts before the track ahead of it");
+    previous = start;
+  }
+  if (!toc.empty() && static_cast<int32_t>(toc.back().dwStartSector) > kMaxLeadOut)
+    return "the image claims more than a CD holds (past 99:59:74)";
+  return {};
+}
+
+// What a child process reports of an image: its TOC, or why it has none.
+struct ProbeRecord {
+  int32_t count = 0;  // entries, the lead-out included; 0: no disc
+  TOCENTRY toc[CDIO_CD_MAX_TRACKS + 1]{};
+  char problem[256]{};
+};
+static_assert(sizeof(ProbeRecord) <= PIPE_BUF, "one write, read whole");
+
+struct ProbeOutcome {
+  bool ok = false;
+  std::vector<TOCENTRY> toc;
+  std::string problem;
+};
+
+// Who the image's files are, so an image changed on disk is looked at again.
+std::string imageIdentity(const Drive& d) {
+  std::string id;
+  auto add = [&](const std::string& file) {
+    struct stat st {};
+    if (::stat(file.c_str(), &st) != 0) return;
+    id += file + ":" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+          std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+          std::to_string(st.st_mtim.tv_nsec) + "\n";
+  };
+  add(d.path);
+  const auto it = g_dataFiles.find(d.path);
+  if (it != g_dataFiles.end())
+    for (size_t pos = 0; pos < it->second.size();) {
+      const size_t nl = std::min(it->second.find('\n', pos), it->second.size());
+      add(it->second.substr(pos, nl - pos));
+      pos = nl + 1;
+    }
+  return id;
+}
+
+std::map<std::string, std::pair<std::string, ProbeOutcome>> g_probes;  // by image path
+
+// libcdio's image readers crash on some malformed files (a division by zero, an assertion, a
+// wild pointer), and no check before them can tell which. So an image is first opened, its TOC
+// read and each track's first and last sector read in a short-lived child process: a crash
+// there takes only the child down, and the image is refused.
+ProbeOutcome probeImage(const ImageOpening& how) {
+  ProbeOutcome out;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    out.problem = std::strerror(errno);
+    return out;
+  }
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    out.problem = std::strerror(errno);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return out;
+  }
+  if (pid == 0) {
+    // The child: a fault ends it plainly, whatever handlers the program installed.
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGALRM}) ::signal(sig, SIG_DFL);
+    ::alarm(kProbeSeconds);
+    g_inProbeChild = true;
+    ::close(fds[0]);
+    ProbeRecord rec;
+    g_openProblem.clear();
+    if (CdIo_t* p = cdio_open(how.path.c_str(), how.driver)) {
+      const std::vector<TOCENTRY> toc = readTocEntries(p);
+      rec.count = static_cast<int32_t>(toc.size());
+      std::copy(toc.begin(), toc.end(), rec.toc);
+      static uint8_t sector[kSectorBytes];
+      for (size_t i = 0; i + 1 < toc.size(); ++i) {
+        if (toc[i].btFlag != CR_FLAG_AUDIO) continue;
+        const auto first = static_cast<lsn_t>(toc[i].dwStartSector);
+        const auto last = static_cast<lsn_t>(toc[i + 1].dwStartSector) - 1;
+        if (first >= 0 && first <= last && last < kMaxLeadOut) {
+          cdio_read_audio_sectors(p, sector, first, 1);
+          cdio_read_audio_sectors(p, sector, last, 1);
+        }
+      }
+      cdio_destroy(p);
+    }
+    std::strncpy(rec.problem, g_openProblem.c_str(), sizeof rec.problem - 1);
+    const ssize_t w = ::write(fds[1], &rec, sizeof rec);
+    _exit(w == static_cast<ssize_t>(sizeof rec) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  ProbeRecord rec;
+  size_t got = 0;
+  bool timedOut = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kProbeSeconds);
+  while (got < sizeof rec) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timedOut = true;
+      break;
+    }
+    pollfd pfd{fds[0], POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    const ssize_t n = ::read(fds[0], reinterpret_cast<char*>(&rec) + got, sizeof rec - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fds[0]);
+  if (timedOut) ::kill(pid, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timedOut) {
+    out.problem = "the image could not be read: its reader did not finish";
+  } else if (got != sizeof rec || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    out.problem = "the image is damaged: its reader failed on it";
+  } else if (rec.count <= 0 || rec.count > CDIO_CD_MAX_TRACKS + 1) {
+    rec.problem[sizeof rec.problem - 1] = '\0';
+    out.problem = rec.problem;
+  } else {
+    out.ok = true;
+    out.toc.assign(rec.toc, rec.toc + rec.count);
+  }
+  return out;
+}
+
+// The image's probe, made again only when its files changed.
+const ProbeOutcome& checkedImage(const Drive& d, const ImageOpening& how) {
+  const std::string id = imageIdentity(d);
+  auto it = g_probes.find(d.path);
+  if (it == g_probes.end() || it->second.first != id)
+    it = g_probes.insert_or_assign(d.path, std::make_pair(id, probeImage(how))).first;
+  return it->second.second;
+}
+
+// Opens an image the way prepareImage made ready, once a child process read it unharmed.
+CdIo_t* openCueByItsFileLine(Drive& d) {
+  ImageOpening how;
+  std::string problem;
+  if (!prepareImage(d, how, problem)) {
+    g_openProblem = problem;
+    return nullptr;
+  }
+  const ProbeOutcome& probe = checkedImage(d, how);
+  if (!probe.ok) {
+    g_openProblem = probe.problem;
+    return nullptr;
+  }
+  CdIo_t* p = cdio_open(how.path.c_str(), how.driver);
+  // The image changed between the child's look and this one: refused rather than trusted.
+  const auto same = [&](const std::vector<TOCENTRY>& toc) {
+    return toc.size() == probe.toc.size() &&
+           std::memcmp(toc.data(), probe.toc.data(), toc.size() * sizeof(TOCENTRY)) == 0;
+  };
+  if (p && !same(readTocEntries(p))) {
+    cdio_destroy(p);
+    g_openProblem = "the image changed while it was read";
+    return nullptr;
+  }
   return p;
 }
 
@@ -196,9 +629,8 @@ bool ripperOpen() { return g_ripper != nullptr; }
 
 CdIo_t* openDriveHandle(Drive& d) {
   if (d.trayOpen) return nullptr;
-  CdIo_t* p = cdio_open(d.path.c_str(), d.image ? DRIVER_UNKNOWN : DRIVER_DEVICE);
-  if (!p && d.image) p = openCueByItsFileLine(d);
-  return p;
+  g_openProblem.clear();
+  return d.image ? openCueByItsFileLine(d) : cdio_open(d.path.c_str(), DRIVER_DEVICE);
 }
 
 bool openCdio(Drive& d) {
@@ -277,6 +709,9 @@ void CR_DeInit(void) {
   for (auto& d : g_drives) closeCdio(d);
   g_drives.clear();
   g_added.clear();
+  g_dataFiles.clear();
+  g_retiredShims.clear();
+  g_tocProblem.clear();
   g_active = 0;
   g_initialised = false;
 }
@@ -286,6 +721,7 @@ int32_t CR_GetCDRipVersion(void) { return kVersion; }
 CDEX_ERR CR_Init(void) {
   if (g_initialised) return CDEX_OK;
   cdio_loglevel_default = CDIO_LOG_ERROR;
+  cdio_log_set_handler(logHandler);
   if (char** devs = cdio_get_devices(DRIVER_DEVICE)) {
     for (char** p = devs; *p; ++p) addDrive(*p, false);
     cdio_free_device_list(devs);
@@ -329,30 +765,49 @@ CDEX_ERR CR_ReadToc(void) {
   Drive* d = active();
   if (!d) return CDEX_ERROR;
   d->toc.clear();
+  g_tocProblem.clear();
   if (g_ripper) return CDEX_ERROR;
   // A device may have had its disc changed since the last look: open it afresh.
   if (!d->image) closeCdio(*d);
-  if (!openCdio(*d)) return CDEX_ERROR;
-  const track_t firstTrack = cdio_get_first_track_num(d->cdio.get());
-  const track_t count = cdio_get_num_tracks(d->cdio.get());
-  if (firstTrack == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) {
+  if (!openCdio(*d)) {
+    if (d->image && !d->trayOpen) g_tocProblem = g_openProblem;
+    return CDEX_ERROR;
+  }
+  std::vector<TOCENTRY> toc = readTocEntries(d->cdio.get());
+  if (toc.empty()) {
     closeCdio(*d);
     return CDEX_ERROR;
   }
-  for (track_t t = firstTrack; t < firstTrack + count; ++t) {
-    TOCENTRY e{};
-    e.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio.get(), t));
-    e.btFlag = cdio_get_track_format(d->cdio.get(), t) == TRACK_FORMAT_AUDIO ? CR_FLAG_AUDIO
-                                                                      : CR_FLAG_DATA;
-    e.btTrackNumber = t;
-    d->toc.push_back(e);
+  // A table of nonsense is no disc, and says why.
+  if (std::string why = implausibleToc(toc); !why.empty()) {
+    g_tocProblem = std::move(why);
+    closeCdio(*d);
+    return CDEX_ERROR;
   }
-  TOCENTRY lead{};
-  lead.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(d->cdio.get(), CDIO_CDROM_LEADOUT_TRACK));
-  lead.btFlag = CR_FLAG_DATA;
-  lead.btTrackNumber = CDIO_CDROM_LEADOUT_TRACK;
-  d->toc.push_back(lead);
+  d->toc = std::move(toc);
   return CDEX_OK;
+}
+
+int32_t CR_GetTocProblem(char* text, int32_t size) {
+  if (text && size > 0) {
+    std::strncpy(text, g_tocProblem.c_str(), static_cast<size_t>(size) - 1);
+    text[size - 1] = '\0';
+  }
+  return static_cast<int32_t>(g_tocProblem.size());
+}
+
+int32_t CR_GetImageDataFile(char* path, int32_t size) {
+  const Drive* d = active();
+  std::string file;
+  if (d && d->image) {
+    const auto it = g_dataFiles.find(d->path);
+    if (it != g_dataFiles.end()) file = it->second;
+  }
+  if (path && size > 0) {
+    std::strncpy(path, file.c_str(), static_cast<size_t>(size) - 1);
+    path[size - 1] = '\0';
+  }
+  return static_cast<int32_t>(file.size());
 }
 
 int32_t CR_GetNumTocEntries(void) {
@@ -371,33 +826,29 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
   if (!d || !bufferSize || g_ripper || d->toc.empty()) return CDEX_ERROR;
   const int32_t leadOut = static_cast<int32_t>(d->toc.back().dwStartSector);
   if (startSector < 0 || endSector < startSector || endSector >= leadOut) return CDEX_ERROR;
+  // A data track read as audio is noise, and paranoia keeps retrying its sectors: refused.
+  for (size_t i = 0; i + 1 < d->toc.size(); ++i) {
+    const auto first = static_cast<int32_t>(d->toc[i].dwStartSector);
+    const auto last = static_cast<int32_t>(d->toc[i + 1].dwStartSector) - 1;
+    if (d->toc[i].btFlag != CR_FLAG_AUDIO && first <= endSector && startSector <= last) return CDEX_ERROR;
+  }
   if (!openCdio(*d)) return CDEX_ERROR;
   stopPlayback();  // the drive cannot play and be read at once
 
   g_ripper = std::make_unique<Ripper>();
   Ripper* r = g_ripper.get();
-  r->cdda = cdio_cddap_identify_cdio(d->cdio.get(), CDDA_MESSAGE_LOGIT, nullptr);
-  if (!r->cdda || cdio_cddap_open(r->cdda) != 0) {
-    freeRipper();
-    return CDEX_ERROR;
-  }
-  if (char* m = cdio_cddap_messages(r->cdda)) cdio_cddap_free_messages(m);
-  if (char* e = cdio_cddap_errors(r->cdda)) cdio_cddap_free_messages(e);
-  r->paranoia = cdio_paranoia_init(r->cdda);
-  if (!r->paranoia) {
-    freeRipper();
-    return CDEX_ERROR;
-  }
-  // Full mode as cd-paranoia runs it: every check, but a hopeless sector is skipped and
-  // reported rather than retried for ever.
-  cdio_paranoia_modeset(r->paranoia, d->params.bJitterCorrection
-                                         ? PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP
-                                         : PARANOIA_MODE_DISABLE);
-  cdio_paranoia_seek(r->paranoia, startSector, SEEK_SET);
-
   r->first = startSector;
   r->last = endSector;
   r->next = startSector;
+  if (d->image) {
+    // An image cannot jitter: its sectors are read directly, whatever the jitter flag says,
+    // and paranoia's verification (most of a rip's time) is left to physical drives.
+    r->image = d->cdio.get();
+    r->raw.resize(static_cast<size_t>(kChunkSectors) * kSectorBytes / 2);
+  } else if (!openParanoia(*r, *d)) {
+    freeRipper();
+    return CDEX_ERROR;
+  }
   r->shape = FormatShape(d->params.nOutputFormat);
   const int64_t inFrames = static_cast<int64_t>(endSector - startSector + 1) * 588;
   r->framesExpected = inFrames * static_cast<int64_t>(r->shape.SampleRate) / 44100;
@@ -435,20 +886,31 @@ CDEX_ERR CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*abort*/) {
     r->pending.erase(r->pending.begin(), r->pending.begin() + static_cast<long>(r->pendingPos));
     r->pendingPos = 0;
     const int32_t n = std::min(kChunkSectors, r->last - r->next + 1);
-    for (int32_t s = 0; s < n; ++s) {
-      const int16_t* data = cdio_paranoia_read(r->paranoia, paranoiaCallback);
-      drainMessages(r->cdda, r->next, r->first);
-      static const int16_t silence[kSectorBytes / 2] = {};
-      if (!data) {
-        // Nothing came back for this sector: it is counted as damaged and left silent.
-        ++g_jitterCount;
-        g_jitterInChunk = true;
-        g_lastJitterFirst = r->next;
-        g_lastJitterSecond = r->next - r->first;
-        data = silence;
+    if (r->image) {
+      // Sector by sector: libcdio's image readers report a read that comes up short as a
+      // success, so only a sector read alone says whether the image has it. A sector the
+      // image lacks is left silent.
+      int16_t* raw = r->raw.data();
+      for (int32_t s = 0; s < n; ++s) {
+        int16_t* at = raw + static_cast<size_t>(s) * (kSectorBytes / 2);
+        std::memset(at, 0, kSectorBytes);
+        if (cdio_read_audio_sectors(r->image, at, r->next + s, 1) != DRIVER_OP_SUCCESS) damagedSector(*r, r->next + s);
       }
-      convert(*r, data, 588);
-      ++r->next;
+      convert(*r, raw, static_cast<size_t>(n) * 588);
+      r->next += n;
+    } else {
+      for (int32_t s = 0; s < n; ++s) {
+        const int16_t* data = cdio_paranoia_read(r->paranoia, paranoiaCallback);
+        drainMessages(r->cdda, r->next, r->first);
+        static const int16_t silence[kSectorBytes / 2] = {};
+        if (!data) {
+          // Nothing came back for this sector: it is counted as damaged and left silent.
+          damagedSector(*r, r->next);
+          data = silence;
+        }
+        convert(*r, data, 588);
+        ++r->next;
+      }
     }
     if (r->next > r->last) finishSource(*r);
   }

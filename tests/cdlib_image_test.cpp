@@ -2,6 +2,8 @@
 // hand): table of contents, drive names, extraction bytes, output formats, eject.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -197,6 +199,213 @@ TEST_F(CdLibImage, ParameterRecordRoundTripsAndRefusesUnknownFormats) {
   EXPECT_EQ(std::memcmp(&p, &back, sizeof p), 0);
   p.nOutputFormat = 6;
   EXPECT_EQ(CR_SetCDROMParameters(&p), CDEX_ERROR);
+}
+
+TEST_F(CdLibImage, TheInclusiveEndHoldsForEveryRangeLengthAroundTheChunkSize) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"noise:300"});
+  const std::string bin = readFile(tmp / "disc.bin");
+  offer({cue});
+  TCDRIP r;
+  int32_t chunkBytes = 0;
+  ASSERT_EQ(CR_OpenRipper(&chunkBytes, 0, 0), CDEX_OK);
+  CR_CloseRipper();
+  const int32_t chunk = chunkBytes / 2352;  // sectors a chunk holds
+  ASSERT_GT(chunk, 2);
+  for (const int32_t jitter : {CR_TRUE, CR_FALSE}) {
+    CDRipParams().bJitterCorrection = jitter;
+    ASSERT_TRUE(r.ApplyParameters());
+    for (const int32_t length : {1, 2, chunk - 1, chunk, chunk + 1, 2 * chunk, 2 * chunk + 2, 3 * chunk - 1}) {
+      const int32_t start = 17;
+      const std::string got = ripRange(start, start + length - 1);
+      ASSERT_EQ(got.size(), static_cast<size_t>(length) * 2352u) << "length " << length << " jitter " << jitter;
+      EXPECT_TRUE(got == bin.substr(static_cast<size_t>(start) * 2352, static_cast<size_t>(length) * 2352))
+          << "length " << length;
+    }
+  }
+}
+
+TEST_F(CdLibImage, TheSheetsFileLineDecidesWhichDataFileIsRead) {
+  // The sheet names "Real Data.bin"; a stale "album.bin" lies beside it under the sheet's name.
+  makeDisc(tmp.path(), "real", {"noise:60"});
+  makeDisc(tmp.path(), "stale", {"tone440:60"});
+  fs::rename(tmp / "real.bin", tmp / "Real Data.bin");
+  fs::rename(tmp / "stale.bin", tmp / "album.bin");
+  const std::string sheet = "FILE \"Real Data.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  writeFile(tmp / "album.cue", sheet);
+  const std::string real = readFile(tmp / "Real Data.bin"), stale = readFile(tmp / "album.bin");
+  offer({tmp / "album.cue"});
+  {
+    TCDRIP r;
+    ASSERT_EQ(r.TrackCount(), 1);
+    EXPECT_EQ(r.ImageDataFile(), (tmp / "Real Data.bin").string());
+    EXPECT_TRUE(ripRange(0, 59) == real);
+  }
+  // Written on another system: the name's case differs from the file's.
+  fs::rename(tmp / "Real Data.bin", tmp / "REAL DATA.BIN");
+  CR_DeInit();
+  offer({tmp / "album.cue"});
+  {
+    TCDRIP r;
+    ASSERT_EQ(r.TrackCount(), 1);
+    EXPECT_EQ(r.ImageDataFile(), (tmp / "REAL DATA.BIN").string());
+    EXPECT_TRUE(ripRange(0, 59) == real);
+  }
+  // Only when the named file is not there at all is the file named like the sheet read.
+  fs::remove(tmp / "REAL DATA.BIN");
+  CR_DeInit();
+  offer({tmp / "album.cue"});
+  {
+    TCDRIP r;
+    ASSERT_EQ(r.TrackCount(), 1);
+    EXPECT_EQ(r.ImageDataFile(), (tmp / "album.bin").string());
+    EXPECT_TRUE(ripRange(0, 59) == stale);
+  }
+  fs::remove(tmp / "album.bin");
+  CR_DeInit();
+  offer({tmp / "album.cue"});
+  TCDRIP r;
+  EXPECT_EQ(r.TrackCount(), 0);
+  EXPECT_NE(r.DiscProblem().find("Real Data.bin"), std::string::npos) << r.DiscProblem();
+  EXPECT_EQ(r.ImageDataFile(), "");
+}
+
+TEST_F(CdLibImage, ADataFileThatIsNotARegularFileIsRefusedWithoutWaiting) {
+  writeFile(tmp / "fifo.cue", "FILE \"pipe.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  ASSERT_EQ(mkfifo((tmp / "pipe.bin").c_str(), 0600), 0);  // opening it would wait for a writer
+  writeFile(tmp / "dir.cue", "FILE \"folder.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  fs::create_directories(tmp / "folder.bin");
+  writeFile(tmp / "fifo.toc", "CD_DA\nTRACK AUDIO\nFILE \"pipe.bin\" 0 00:01:00\n");
+  offer({tmp / "fifo.cue", tmp / "dir.cue", tmp / "fifo.toc"});
+  TCDRIP r;
+  for (int drive = 0; drive < 3; ++drive) {
+    r.SelectDrive(drive);
+    EXPECT_EQ(r.TrackCount(), 0) << drive;
+    EXPECT_NE(r.DiscProblem().find("not a regular file"), std::string::npos) << drive << ": " << r.DiscProblem();
+  }
+}
+
+TEST_F(CdLibImage, ATocFilesDataIsFoundBesideItWhateverTheCurrentFolder) {
+  makeDisc(tmp.path(), "disc", {"noise:75", "tone440:75"});
+  const std::string bin = readFile(tmp / "disc.bin");
+  fs::create_directories(tmp / "elsewhere");
+  // A file of the same name in the current folder must not be the one read.
+  writeFile(tmp / "elsewhere" / "disc.bin", std::string(bin.size(), '\x55'));
+  writeFile(tmp / "disc.toc",
+            "CD_DA\n// two tracks\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\n"
+            "TRACK AUDIO\nAUDIOFILE disc.bin 00:01:00 00:01:00\n");
+  const fs::path before = fs::current_path();
+  fs::current_path(tmp / "elsewhere");
+  offer({tmp / "disc.toc"});
+  TCDRIP r;
+  fs::current_path(before);
+  ASSERT_EQ(r.TrackCount(), 2) << r.DiscProblem();
+  EXPECT_EQ(r.Tracks().Objects(1).StartSector, 75);
+  EXPECT_EQ(r.ImageDataFile(), (tmp / "disc.bin").string());
+  EXPECT_TRUE(ripRange(0, 149) == bin);
+}
+
+TEST_F(CdLibImage, AnImageThatCrashesItsReaderIsNoDiscAndTheProgramLivesOn) {
+  // This TOC file makes libcdio divide by zero while it opens it.
+  makeDisc(tmp.path(), "data", {"music:75"});
+  writeFile(tmp / "crash.toc", "TRACK\nFILE data.bin");
+  const auto good = makeDisc(tmp.path(), "good", {"music:100"});
+  offer({tmp / "crash.toc", good});
+  TCDRIP r;
+  EXPECT_EQ(r.TrackCount(), 0);
+  EXPECT_EQ(CR_ReadToc(), CDEX_ERROR);
+  EXPECT_NE(r.DiscProblem().find("damaged"), std::string::npos) << r.DiscProblem();
+  r.SelectDrive(1);
+  EXPECT_EQ(r.TrackCount(), 1);  // still here, and the other drive still reads
+  EXPECT_EQ(r.DiscProblem(), "");
+}
+
+TEST_F(CdLibImage, ATocThatCannotBeTrueIsNoDiscWithTheReason) {
+  // Track 2 starts past the end of the data: libcdio puts the lead-out before it.
+  makeDisc(tmp.path(), "short", {"music:100"});
+  writeFile(tmp / "short.cue",
+            "FILE \"short.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n");
+  // Starts that go backwards.
+  makeDisc(tmp.path(), "back", {"music:300"});
+  writeFile(tmp / "back.cue",
+            "FILE \"back.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n  TRACK 03 AUDIO\n    INDEX 01 00:01:00\n");
+  offer({tmp / "short.cue", tmp / "back.cue"});
+  TCDRIP r;
+  for (int drive = 0; drive < 2; ++drive) {
+    r.SelectDrive(drive);
+    EXPECT_EQ(r.TrackCount(), 0) << drive;
+    EXPECT_EQ(CR_GetNumTocEntries(), 0);
+    EXPECT_NE(r.DiscProblem().find("cannot be true"), std::string::npos) << drive << ": " << r.DiscProblem();
+  }
+}
+
+TEST_F(CdLibImage, AnImageLongerThanACdCanBeIsRefused) {
+  // Sparse data files: 99:59:74 is the last sector a CD can address (LSN 449849).
+  for (const auto& [name, sectors] : {std::pair<std::string, uintmax_t>{"full", 449850}, {"over", 449851}}) {
+    writeFile(tmp / (name + ".cue"), "FILE \"" + name + ".bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+    writeFile(tmp / (name + ".bin"), "");
+    fs::resize_file(tmp / (name + ".bin"), sectors * 2352);
+  }
+  offer({tmp / "full.cue", tmp / "over.cue"});
+  TCDRIP r;
+  EXPECT_EQ(r.TrackCount(), 1);
+  EXPECT_EQ(r.Tracks().Objects(0).EndSector, 449849);
+  r.SelectDrive(1);
+  EXPECT_EQ(r.TrackCount(), 0);
+  EXPECT_NE(r.DiscProblem().find("99:59:74"), std::string::npos) << r.DiscProblem();
+}
+
+TEST_F(CdLibImage, UnreadableSectorsAreJitterErrorsAndTheFileIsFinished) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:100", "tone440:100"});
+  const std::string bin = readFile(tmp / "disc.bin");
+  offer({cue});
+  TCDRIP r;
+  ASSERT_EQ(r.TrackCount(), 2);
+  ASSERT_TRUE(r.JitterCorrect());  // paranoia's full mode would retry such sectors for ever
+  // The data file loses its last 30 sectors after the disc was read.
+  fs::resize_file(tmp / "disc.bin", 170 * 2352);
+  r.WriteWAV = true;
+  const fs::path out = tmp / "Track02.wav";
+  r.RipTrack(2, out.string());
+  const std::string wav = readFile(out);
+  ASSERT_EQ(wav.size(), 44u + 100u * 2352u);
+  EXPECT_TRUE(wav.substr(44, 70 * 2352) == bin.substr(100 * 2352, 70 * 2352));
+  EXPECT_TRUE(wav.substr(44 + 70 * 2352) == std::string(30 * 2352, '\0'));  // left silent
+  EXPECT_EQ(r.JitterErrorCount(), 30);
+  // The last chunk holds damage: its line is there, naming the last damaged sector.
+  ASSERT_FALSE(r.JitterLog().empty());
+  EXPECT_EQ(r.JitterLog().back(), "199 99");
+
+  // At the library: the damaged last chunk says so first, and only the next call ends.
+  int32_t size = 0;
+  ASSERT_EQ(CR_OpenRipper(&size, 190, 199), CDEX_OK);
+  std::vector<uint8_t> buf(static_cast<size_t>(size));
+  int32_t n = 0;
+  EXPECT_EQ(CR_RipChunk(buf.data(), &n, -1), CDEX_JITTER_ERROR);
+  EXPECT_EQ(n, 10 * 2352);
+  int32_t first = 0, second = 0;
+  CR_GetLastJitterErrorPosition(&first, &second);
+  EXPECT_EQ(first, 199);
+  EXPECT_EQ(second, 9);
+  EXPECT_EQ(CR_RipChunk(buf.data(), &n, -1), CDEX_RIPPING_DONE);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(CR_GetNumberOfJitterErrors(), 10);
+  CR_CloseRipper();
+}
+
+TEST_F(CdLibImage, ADataTrackRippedAsAudioFailsAtOnce) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:100", "data:300", "music:50"});
+  offer({cue});
+  TCDRIP r;
+  ASSERT_FALSE(r.IsAudioTrack(1));
+  int32_t size = 0;
+  EXPECT_EQ(CR_OpenRipper(&size, 100, 399), CDEX_ERROR);
+  EXPECT_EQ(CR_OpenRipper(&size, 90, 110), CDEX_ERROR);  // a range that reaches into it
+  r.RipTrack(2, (tmp / "Track02.wav").string());
+  EXPECT_FALSE(fs::exists(tmp / "Track02.wav"));
+  EXPECT_EQ(r.OutputFileName(), "");
+  EXPECT_TRUE(ripRange(400, 449).size() == 50u * 2352u);  // the audio after it still reads
 }
 
 // Counts sign changes of one channel: twice the dominant frequency of a clean tone.
