@@ -304,7 +304,10 @@ void playLoop(const std::shared_ptr<Session>& keep) {
     if (fifo.size() == 0 && next > s.last) {
       // All is with the server: let it play the rest, then give the sink time to sound it
       // before the stream goes (a stream removed at once could take its last moment along).
-      if (!s.drainOp) s.drainOp = pa_stream_drain(s.stream, onDrained, &s);
+      if (!s.drainOp && !s.drained) {
+        s.drainOp = pa_stream_drain(s.stream, onDrained, &s);
+        if (!s.drainOp) s.drained = true;  // refused: nothing to wait for
+      }
       if (s.drained && !s.tailTimer && !s.paused) {
         pa_usec_t latency = 0;
         int negative = 0;
