@@ -182,14 +182,13 @@ bool WriteCDInfo(const std::string& discId, const std::string& artist, const std
     const fs::path file = CDPlayerIniPath();
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
-    write(file, discId.c_str(), "artist", artist);
-    write(file, discId.c_str(), "album", album);
-    write(file, discId.c_str(), "year", year);
-    write(file, discId.c_str(), "genre", genre);
+    // One replacement of the file for all the keys: a kill leaves the old section or the new
+    // one, a key that cannot be written writes none, and a big file is rewritten once.
+    std::vector<std::pair<std::string, std::string>> keys{
+        {"artist", artist}, {"album", album}, {"year", year}, {"genre", genre}};
     if (trackNames)
-      for (size_t i = 0; i < trackNames->size(); ++i)
-        write(file, discId.c_str(), std::to_string(i).c_str(), (*trackNames)[i]);
-    result = true;
+      for (size_t i = 0; i < trackNames->size(); ++i) keys.emplace_back(std::to_string(i), (*trackNames)[i]);
+    result = platform::WriteProfileStrings(file, discId, keys);
   } catch (...) {
   }
   return result;

@@ -52,7 +52,8 @@ std::filesystem::path CDPlayerIniPath();  // $XDG_CONFIG_HOME/tessaly/cdplayer.i
 // true unless a failure occurred, whether or not the section exists.
 bool ReadCDInfo(const std::string& discId, std::string& artist, std::string& title, std::string& year,
                 std::string& genre, std::vector<std::string>& trackNames);
-// Writes artist, album, year and genre, then one key per track name when names are given.
+// Writes artist, album, year and genre, then one key per track name when names are given, in
+// one replacement of the file: all of them or, when one cannot be written, none.
 bool WriteCDInfo(const std::string& discId, const std::string& artist, const std::string& album,
                  const std::string& year, const std::string& genre, const std::vector<std::string>* trackNames);
 

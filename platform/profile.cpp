@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -135,6 +136,70 @@ std::string withKey(const std::string& text, std::string_view section, std::stri
   return out;
 }
 
+// A section's body (the lines after its header, up to the next header) with `key` set to
+// `value` as withKey would set it. `atEnd`: the body ends the file; `endsInNewline`: the file's
+// last character is a line end.
+std::string withKeyInBody(const std::string& body, std::string_view key, std::string_view value,
+                          const std::string& eol, bool atEnd, bool endsInNewline) {
+  size_t insertAt = 0;  // after the body's last non-blank line
+  for (const Line& l : splitLines(body, 0)) {
+    const std::string_view line(body.data() + l.begin, l.end - l.begin);
+    if (auto kv = keyValue(line); kv && SameText(kv->first, key)) {
+      const size_t keyEnd = static_cast<size_t>(kv->first.data() - body.data()) + kv->first.size();
+      return body.substr(0, keyEnd) + "=" + std::string(value) + body.substr(l.end);
+    }
+    if (!trim(line).empty()) insertAt = l.next;
+  }
+  std::string out = body;
+  if (insertAt == out.size() && atEnd && !endsInNewline) {
+    out += eol;
+    insertAt = out.size();
+  }
+  out.insert(insertAt, std::string(key) + "=" + std::string(value) + eol);
+  return out;
+}
+
+// The file with every key of `keys` set in `section`, as writing them one after the other
+// would leave it, in one pass over the file: only the section's own lines are looked at again
+// for each key.
+std::string withKeys(const std::string& text, std::string_view section,
+                     const std::vector<std::pair<std::string, std::string>>& keys) {
+  // The section's first occurrence: from its header line to the next header. Lines are walked
+  // in place, as a big shared file has hundreds of thousands of them.
+  size_t headerNext = std::string::npos, end = text.size();
+  for (size_t pos = bodyStart(text); pos < text.size();) {
+    const size_t nl = text.find('\n', pos);
+    const size_t next = nl == std::string::npos ? text.size() : nl + 1;
+    const std::string_view line(text.data() + pos, (nl == std::string::npos ? text.size() : nl) - pos);
+    if (line.find('[') != std::string_view::npos) {
+      if (auto name = sectionName(line)) {
+        if (headerNext != std::string::npos) {
+          end = pos;
+          break;
+        }
+        if (SameText(*name, section)) headerNext = next;
+      }
+    }
+    pos = next;
+  }
+  if (headerNext == std::string::npos) {
+    // No such section: the first key makes it at the end, the others follow inside it.
+    if (keys.empty()) return text;
+    std::string out = withKey(text, section, keys.front().first, keys.front().second);
+    const std::vector<std::pair<std::string, std::string>> rest(keys.begin() + 1, keys.end());
+    return rest.empty() ? out : withKeys(out, section, rest);
+  }
+  // The section's body, edited key by key as its own small file, then put back.
+  const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  std::string body = text.substr(headerNext, end - headerNext);
+  const bool bodyIsLast = end == text.size();
+  for (const auto& [key, value] : keys) {
+    const bool endsInNewline = body.empty() ? text[headerNext - 1] == '\n' : body.back() == '\n';
+    body = withKeyInBody(body, key, value, eol, bodyIsLast, endsInNewline);
+  }
+  return text.substr(0, headerNext) + body + text.substr(end);
+}
+
 bool writeAllFd(int fd, const std::string& data) {
   size_t done = 0;
   while (done < data.size()) {
@@ -183,25 +248,63 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ReadProfileSecti
   return entries;
 }
 
-bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key, std::string_view value) {
+namespace {
+
+bool validName(std::string_view section, std::string_view key, std::string_view value) {
   // Section and key names, and values, are single-line text.
   for (std::string_view s : {section, key, value})
     if (s.find_first_of("\r\n") != std::string_view::npos) return false;
   section = trim(section);
   key = trim(key);
-  if (key.empty() || key.front() == '[' || key.front() == ';' || key.front() == '#' ||
-      key.find('=') != std::string_view::npos || section.find(']') != std::string_view::npos)
-    return false;
+  return !(key.empty() || key.front() == '[' || key.front() == ';' || key.front() == '#' ||
+           key.find('=') != std::string_view::npos || section.find(']') != std::string_view::npos);
+}
 
+// The file a name stands for: a symbolic link is followed (to a file that may not exist yet),
+// so a link stays a link and its target is what gets replaced, in the target's own folder.
+fs::path resolvedTarget(const fs::path& file) {
+  fs::path p = file;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) return p;
+    const fs::path target = fs::read_symlink(p, ec);
+    if (ec) return p;
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  return p;
+}
+
+// Temporary files of earlier writers of this file ("." + name + "." + six characters) that a
+// writer killed between creating and renaming them left behind. Called with the file's lock
+// held, when no living writer has one.
+void removeLeftovers(const fs::path& folder, const std::string& name) {
+  const std::string prefix = "." + name + ".";
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    if (entry.size() != prefix.size() + 6 || entry.compare(0, prefix.size(), prefix) != 0) continue;
+    bool suffix = true;
+    for (size_t i = prefix.size(); i < entry.size(); ++i)
+      suffix = suffix && std::isalnum(static_cast<unsigned char>(entry[i]));
+    std::error_code sec;
+    if (suffix && fs::is_regular_file(fs::symlink_status(it->path(), sec))) fs::remove(it->path(), sec);
+  }
+}
+
+// Replaces the file with `edit` of its text, atomically, under an advisory lock on the file.
+template <class Edit>
+bool replaceFile(const fs::path& name, Edit&& edit) {
+  const fs::path file = resolvedTarget(name);
   const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
   // Lock the file itself; a writer that got the lock on a file since replaced tries again.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.get() < 0) return false;
     if (::flock(fd.get(), LOCK_EX) != 0) return false;
     struct stat held {}, now {};
     if (::fstat(fd.get(), &held) != 0) return false;
-    if (::stat(file.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) continue;
+    if (::lstat(file.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) continue;
+    removeLeftovers(folder, file.filename().string());
 
     std::string text;
     char buf[65536];
@@ -212,11 +315,12 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
       if (n == 0) break;
       text.append(buf, static_cast<size_t>(n));
     }
-    const std::string updated = withKey(text, section, key, value);
+    const std::string updated = edit(text);
 
     std::string tmpl = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
     UniqueFd tmp(::mkstemp(tmpl.data()));
     if (tmp.get() < 0) return false;
+    // The replacement keeps the file's permission bits (mkstemp makes it private).
     const bool ok = writeAllFd(tmp.get(), updated) && ::fchmod(tmp.get(), held.st_mode & 07777) == 0 &&
                     ::fsync(tmp.get()) == 0 && ::rename(tmpl.c_str(), file.c_str()) == 0;
     if (!ok) {
@@ -229,6 +333,27 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key, std::string_view value) {
+  if (!validName(section, key, value)) return false;
+  section = trim(section);
+  key = trim(key);
+  return replaceFile(file, [&](const std::string& text) { return withKey(text, section, key, value); });
+}
+
+bool WriteProfileStrings(const fs::path& file, std::string_view section,
+                         const std::vector<std::pair<std::string, std::string>>& keys) {
+  // Every key is checked before anything is written: a refused one writes none.
+  for (const auto& [key, value] : keys)
+    if (!validName(section, key, value)) return false;
+  section = trim(section);
+  std::vector<std::pair<std::string, std::string>> trimmed;
+  trimmed.reserve(keys.size());
+  for (const auto& [key, value] : keys) trimmed.emplace_back(std::string(trim(key)), value);
+  return replaceFile(file, [&](const std::string& text) { return withKeys(text, section, trimmed); });
 }
 
 }  // namespace platform

@@ -6,7 +6,9 @@
 //
 // Each write replaces the file atomically (a temporary file in the same folder, flushed, then
 // renamed over it) under an advisory lock on the file, so a crash leaves the old or the new
-// file and two processes writing keys lose neither's key. Nothing is cached.
+// file and two processes writing keys lose neither's key; the next writer removes what a
+// killed one left. The file keeps its permission bits, and a file that is a symbolic link
+// stays one (its target is replaced, in the target's folder). Nothing is cached.
 #pragma once
 
 #include <filesystem>
@@ -31,6 +33,10 @@ std::optional<std::vector<std::pair<std::string, std::string>>> ReadProfileSecti
 // Sets one key; false when the file cannot be written (the old file then stays as it was).
 bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value);
+// Sets several keys of one section in one replacement of the file, as writing them one after
+// the other would leave it; false, writing nothing, when any of them cannot be written.
+bool WriteProfileStrings(const std::filesystem::path& file, std::string_view section,
+                         const std::vector<std::pair<std::string, std::string>>& keys);
 
 // ASCII-only, case-blind equality.
 bool SameText(std::string_view a, std::string_view b);

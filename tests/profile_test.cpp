@@ -116,6 +116,68 @@ TEST_F(Profile, WritesThatCannotBeMadeChangeNothing) {
   EXPECT_EQ(files, 1);
 }
 
+TEST_F(Profile, ManyKeysAtOnceLeaveTheFileAsWritingThemOneByOne) {
+  const std::vector<std::pair<std::string, std::string>> keys{
+      {"artist", "A"}, {"Album", ""}, {" year ", "1999"}, {"0", "One"}, {"1", "Two"}, {"artist", "B"}, {"new", "x"}};
+  const char* const texts[] = {
+      "",
+      "[Disc]",
+      "[Disc]\n",
+      "[disc]\r\nARTIST=old\r\n\r\n[next]\r\nk=v\r\n",
+      "\xEF\xBB\xBF; comment\n[Other]\na=1\n[DISC]\n; inside\nyear = 1 \n\n\n[Disc]\n0=second place\n",
+      "[Disc]\nartist=x\nline without equals\n[Tail]\nt=1",
+      "[Disc]\nartist=x",
+      "[Other]\nk=v",
+      "  [ Disc ]  \n 1 = spaced \n",
+  };
+  int n = 0;
+  for (const char* text : texts) {
+    const fs::path one = tmp / ("one" + std::to_string(n) + ".ini"), all = tmp / ("all" + std::to_string(n) + ".ini");
+    writeFile(one, text);
+    writeFile(all, text);
+    for (const auto& [k, v] : keys) ASSERT_TRUE(WriteProfileString(one, "Disc", k, v));
+    ASSERT_TRUE(platform::WriteProfileStrings(all, "Disc", keys));
+    EXPECT_EQ(readFile(all), readFile(one)) << "text " << n;
+    ++n;
+  }
+}
+
+TEST_F(Profile, ManyKeysAtOnceWriteNoneWhenOneIsRefused) {
+  writeFile(ini, "[S]\na=1\n");
+  EXPECT_FALSE(platform::WriteProfileStrings(ini, "S", {{"a", "2"}, {"b", "two\nlines"}, {"c", "3"}}));
+  EXPECT_FALSE(platform::WriteProfileStrings(ini, "S", {{"a", "2"}, {"k=v", "x"}}));
+  EXPECT_EQ(readFile(ini), "[S]\na=1\n");
+}
+
+TEST_F(Profile, AWriteKeepsPermissionBitsAndLinksAndClearsAKilledWritersLeftovers) {
+  writeFile(ini, "[S]\na=1\n");
+  fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  ASSERT_TRUE(WriteProfileString(ini, "S", "a", "2"));
+  EXPECT_EQ(fs::status(ini).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  // A link stays a link; its target is replaced where it lies.
+  fs::create_directories(tmp / "real");
+  writeFile(tmp / "real" / "target.ini", "[S]\na=1\n");
+  fs::create_symlink("real/target.ini", tmp / "link.ini");
+  ASSERT_TRUE(WriteProfileString(tmp / "link.ini", "S", "b", "2"));
+  EXPECT_TRUE(fs::is_symlink(tmp / "link.ini"));
+  EXPECT_EQ(readFile(tmp / "real" / "target.ini"), "[S]\na=1\nb=2\n");
+  // A dangling one makes its target.
+  fs::create_symlink(tmp / "real" / "new.ini", tmp / "dangling.ini");
+  ASSERT_TRUE(platform::WriteProfileStrings(tmp / "dangling.ini", "S", {{"k", "v"}}));
+  EXPECT_TRUE(fs::is_symlink(tmp / "dangling.ini"));
+  EXPECT_EQ(readFile(tmp / "real" / "new.ini"), "[S]\nk=v\n");
+
+  // What a writer killed before its rename left is removed by the next; other files stay.
+  writeFile(tmp / ".x.ini.Ab12Cd", "half a file");
+  writeFile(tmp / ".x.ini.notmine", "someone else's");
+  writeFile(tmp / ".y.ini.Ab12Cd", "another file's");
+  ASSERT_TRUE(WriteProfileString(ini, "S", "a", "3"));
+  EXPECT_FALSE(fs::exists(tmp / ".x.ini.Ab12Cd"));
+  EXPECT_TRUE(fs::exists(tmp / ".x.ini.notmine"));
+  EXPECT_TRUE(fs::exists(tmp / ".y.ini.Ab12Cd"));
+}
+
 TEST_F(Profile, AKilledWriterLeavesTheOldOrTheNewFile) {
   // A big file, so a write takes long enough to be killed in the middle of it.
   std::string body = "[S]\n";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "app/globals.h"
@@ -182,6 +183,36 @@ TEST_F(CDInfo, SavingKeepsEverythingElseByteForByte) {
   for (const auto& k : *keys) order.push_back(k.first + "=" + k.second);
   EXPECT_EQ(order, (std::vector<std::string>{"title=The Album", "artist=The Band", "year=1987", "genre=Rock",
                                              "numtracks=2", "0=New One", "album=The Album", "1=New Two"}));
+}
+
+TEST_F(CDInfo, ANameThatCannotBeWrittenWritesNothing) {
+  const std::vector<std::string> good{"One", "Two"};
+  ASSERT_TRUE(WriteCDInfo("031800", "Band", "Album", "1987", "Rock", &good));
+  const std::string before = readFile(CDPlayerIniPath());
+  const std::vector<std::string> bad{"New One", "two\nlines", "New Three"};
+  EXPECT_FALSE(WriteCDInfo("031800", "Other Band", "", "", "", &bad));
+  EXPECT_EQ(readFile(CDPlayerIniPath()), before);
+}
+
+TEST_F(CDInfo, NinetyNineNamesIntoAFiveMegabyteFileWellUnderASecond) {
+  fs::create_directories(CDPlayerIniPath().parent_path());
+  std::string big;
+  for (int disc = 0; big.size() < 5u << 20; ++disc) {
+    big += "[" + std::to_string(100000 + disc) + "]\nartist=Someone\n";
+    for (int t = 0; t < 12; ++t) big += std::to_string(t) + "=A title of some length, track " + std::to_string(t) + "\n";
+  }
+  writeFile(CDPlayerIniPath(), big + "[031800]\nartist=Band\n");
+  std::vector<std::string> names;
+  for (int i = 0; i < 99; ++i) names.push_back("Track name " + std::to_string(i));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WriteCDInfo("031800", "Band", "Album", "", "", &names));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 0.5);
+  std::string a, t, y, g;
+  std::vector<std::string> back;
+  ASSERT_TRUE(ReadCDInfo("031800", a, t, y, g, back));
+  EXPECT_EQ(back, names);
+  EXPECT_EQ(readFile(CDPlayerIniPath()).compare(0, big.size(), big), 0);
 }
 
 TEST_F(CDInfo, AFailedWriteIsReportedAsFalse) {
