@@ -1,0 +1,75 @@
+// The window's player end to end: Play on a disc image in the main window, heard at a private
+// sound server byte for byte, and the timer moving on to the next track when one ends.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <functional>
+#include <optional>
+
+#include "app/Application.h"
+#include "app/globals.h"
+#include "app/uMain.h"
+#include "sound_server.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+int g_argc = 1;
+char g_arg0[] = "mainwindow_play_test";
+char* g_argv[] = {g_arg0, nullptr};
+
+// Lets the event loop (and the window's timer) run until `done` or the limit.
+bool runUntil(const std::function<bool()>& done, int limitMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > limitMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+TEST(WindowPlayer, PlayIsHeardExactlyAndTheTimerPlaysOn) {
+  TApplication app(g_argc, g_argv);
+  PrivateSoundServer server;
+  TempDir tmp;
+  CR_DeInit();
+  Settings = StartupSettings();
+  // Two tracks of noise: 1.6 s and 1.2 s.
+  const fs::path cue = makeDisc(tmp.path(), "noise", {"noise:120", "noise:90"});
+  const std::string bin = readFile(tmp / "noise.bin");
+  ASSERT_EQ(CR_AddDrive(cue.c_str()), CDEX_OK);
+  {
+    TfrmMain w;
+    ASSERT_EQ(w.RowCount(), 2);
+    MonitorRecorder rec(tmp / "rec.raw");
+    w.btnPlayClick();  // no row selected: track 1
+    EXPECT_EQ(w.SelectedRow(), 0);
+    EXPECT_EQ(w.PlayIndex, 0);
+    // A tick sees track 1 moving and marks its row; then the track ends and the timer plays on.
+    EXPECT_TRUE(runUntil([&] { return w.RowIcon(0) == 2; }, 2500));
+    ASSERT_TRUE(runUntil([&] { return w.PlayIndex == 1; }, 5000));
+    EXPECT_EQ(w.SelectedRow(), 1);
+    EXPECT_TRUE(runUntil([&] { return w.RowIcon(1) == 2 && w.RowIcon(0) == 0; }, 2500));
+    w.btnStopClick();
+    EXPECT_FALSE(w.PlayMode);
+    const std::string heard = trimSilence(rec.stop());
+    const std::string track1 = bin.substr(0, 120 * 2352);
+    ASSERT_GE(heard.size(), track1.size());
+    EXPECT_TRUE(heard.compare(0, track1.size(), track1) == 0) << "track 1 was not heard exactly";
+    // After it, and a moment of silence, track 2 from its first frame.
+    const std::string rest = heard.substr(track1.size());
+    const std::string track2 = bin.substr(120 * 2352, 90 * 2352);
+    const size_t startOfTrack2 = rest.find_first_not_of('\0');
+    ASSERT_NE(startOfTrack2, std::string::npos);
+    const std::string tail = rest.substr(startOfTrack2 / 4 * 4);
+    ASSERT_GT(tail.size(), 4u * 588);
+    EXPECT_TRUE(track2.compare(0, std::min(tail.size(), track2.size()), tail, 0,
+                               std::min(tail.size(), track2.size())) == 0);
+  }
+  CR_DeInit();
+}
+
+}  // namespace
