@@ -18,14 +18,17 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
-echo "== Fuzz the INI reader and the tag reader (bounded time)"
+echo "== Fuzz the INI reader, the tag reader and the disc-image readers (bounded time)"
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_FUZZ=ON -DTESSALY_GUI=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build build-fuzz -j"$jobs" --target ini_fuzz tag_fuzz
+cmake --build build-fuzz -j"$jobs" --target ini_fuzz tag_fuzz image_fuzz
 seconds="${TESSALY_FUZZ_SECONDS:-60}"
-for f in ini_fuzz tag_fuzz; do
+# name, seed folder, largest input
+for spec in "ini_fuzz tests/fuzz/seeds 4096" "tag_fuzz tests/fuzz/seeds 4096" \
+            "image_fuzz tests/fuzz/image-seeds 32768"; do
+  read -r f seeds len <<<"$spec"
   mkdir -p "build-fuzz/corpus-$f"
-  "build-fuzz/$f" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
-    "build-fuzz/corpus-$f" tests/fuzz/seeds 2>&1 | tail -n 3
+  "build-fuzz/$f" -max_total_time="$seconds" -max_len="$len" -timeout=30 -print_final_stats=1 \
+    -artifact_prefix="build-fuzz/$f-" "build-fuzz/corpus-$f" "$seeds" 2>&1 | tail -n 3
 done
-echo "fuzzing: 2 passed, 0 failed"
+echo "fuzzing: 3 passed, 0 failed"

@@ -2,10 +2,14 @@
 // reads back while every other key keeps its value.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "platform/profile.h"
@@ -43,6 +47,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (platform::SameText(k, "fuzzkey")) continue;
       if (platform::ReadProfileString(file, section, k) != v) std::abort();
     }
+  }
+  // Several keys at once leave the file as writing them one by one does; the names come from
+  // the input too, so present, absent and repeated keys all occur.
+  const fs::path one = dir / "one.ini", all = dir / "all.ini";
+  fs::copy_file(file, one, fs::copy_options::overwrite_existing);
+  fs::copy_file(file, all, fs::copy_options::overwrite_existing);
+  std::vector<std::pair<std::string, std::string>> keys{{"fuzzkey", "2"}, {"new", "n"}};
+  if (before)
+    for (const auto& [k, v] : *before) keys.emplace_back(k, v + "+");
+  keys.emplace_back("new", "again");
+  bool allOk = true;
+  for (const auto& [k, v] : keys) allOk = platform::WriteProfileString(one, section, k, v) && allOk;
+  if (platform::WriteProfileStrings(all, section, keys) != allOk) std::abort();
+  if (allOk) {
+    std::ifstream a(one, std::ios::binary), b(all, std::ios::binary);
+    if (!std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {})) std::abort();
   }
   return 0;
 }
