@@ -86,6 +86,25 @@ TEST(GradProgress, HalfFullHoldsTheWholeGradientInTheLeftHalf) {
   EXPECT_EQ(bar.PercentText(), QStringLiteral("12%"));  // halves to even
 }
 
+TEST(GradProgress, TheFillLengthIsRoundedHalvesToEvenNotCut) {
+  // Width 150: position 40.4 fills 60.6 pixels, drawn as 61; 5 fills 7.5, drawn as 8; 3 fills
+  // 4.5, drawn as 4 (halves go to the even neighbour).
+  struct Case {
+    double position;
+    int filled;  // columns of gradient, from the left edge
+  };
+  for (const Case c : {Case{40.4, 61}, Case{5, 8}, Case{3, 4}, Case{66.6, 100}}) {
+    TGradProgress bar;
+    bar.SetShowPercent(false);
+    bar.SetPosition(c.position);
+    const QImage img = render(bar);
+    const int last = c.filled - 1;
+    const int k = mulDiv(255, last, c.filled);
+    EXPECT_EQ(img.pixelColor(last, 5), QColor(k, 0, 255 - k)) << c.position;
+    EXPECT_EQ(img.pixelColor(c.filled, 5), buttonFace(bar)) << c.position;
+  }
+}
+
 TEST(GradProgress, BevelIsShadowAboveAndLightBelowWhenLowered) {
   TGradProgress bar;
   bar.SetPosition(100);

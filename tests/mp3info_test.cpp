@@ -53,6 +53,30 @@ TEST_F(MP3Info, ValuesAtCreationAndTheGenreTable) {
   EXPECT_EQ(changes, 4);
 }
 
+TEST_F(MP3Info, TheTitleIsCutAtThirtyCharactersNotBytesOnTheWayToTheFile) {
+  // 35 two-byte characters: a cut at 30 bytes would keep 15 of them.
+  std::string title;
+  for (int i = 0; i < 35; ++i) title += i % 2 ? "\xC3\xA9" : "\xC3\xBC";  // é and ü
+  std::string thirty;
+  for (int i = 0; i < 30; ++i) thirty += i % 2 ? "\xC3\xA9" : "\xC3\xBC";
+  TMP3Info m;
+  m.SetTitle(title);
+  EXPECT_EQ(m.Title(), thirty);
+  const std::string f = file("t.mp3", std::string(500, '\x55'));
+  m.SetFilename(f);
+  m.SetTitle(title);
+  m.Save();
+  ASSERT_TRUE(m.Saved());
+  // On disk: thirty ISO-8859-1 bytes, one per character.
+  const std::string block = readFile(f).substr(500);
+  std::string latin;
+  for (int i = 0; i < 30; ++i) latin += i % 2 ? '\xE9' : '\xFC';
+  EXPECT_EQ(block.substr(3, 30), latin);
+  TMP3Info back;
+  back.SetFilename(f);
+  EXPECT_EQ(back.Title(), thirty);
+}
+
 TEST_F(MP3Info, SaveAppendsToAnUntaggedFileAndReadsBack) {
   const std::string audio(1000, '\x55');
   const std::string f = file("a.mp3", audio);
