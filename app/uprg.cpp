@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -66,11 +65,8 @@ class Tfrmprg::Host : public TExtractionHost {
 
  private:
   QTreeWidgetItem* item(int row) const { return w_.model_.ListView1->topLevelItem(row); }
-  // The title the task bar shows: the main window's.
-  QString applicationTitle() const {
-    if (w_.model_.frmMain && !w_.model_.frmMain->windowTitle().isEmpty()) return w_.model_.frmMain->windowTitle();
-    return QGuiApplication::applicationDisplayName();
-  }
+  // The application title (what the task bar shows) is kept as the application's name.
+  static QString applicationTitle() { return QCoreApplication::applicationName(); }
   Tfrmprg& w_;
 };
 

@@ -68,7 +68,8 @@ class ExtractionWindow : public ::testing::Test {
     MessageBeepHandler() = nullptr;
     OpenFolderHandler() = [this](const QUrl& url) { opened.push_back(url.toLocalFile().toStdString()); };
     app()->caught = nullptr;
-    main.setWindowTitle(QStringLiteral("Tessaly 2.3"));
+    main.setWindowTitle(QStringLiteral("Tessaly"));  // the main window's own caption, never seen
+    QCoreApplication::setApplicationName(QStringLiteral("Tessaly 2.3"));  // the application title
     main.setGeometry(100, 100, 746, 490);
     list = new QTreeWidget(&main);
     list->setColumnCount(5);
