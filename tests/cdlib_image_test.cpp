@@ -2,6 +2,7 @@
 // hand): table of contents, drive names, extraction bytes, output formats, eject.
 #include <gtest/gtest.h>
 
+#include <cdio/logging.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -392,6 +393,20 @@ TEST_F(CdLibImage, UnreadableSectorsAreJitterErrorsAndTheFileIsFinished) {
   EXPECT_EQ(n, 0);
   EXPECT_EQ(CR_GetNumberOfJitterErrors(), 10);
   CR_CloseRipper();
+}
+
+TEST_F(CdLibImage, AnErrorMessageOfLibcdioDoesNotEndTheProcess) {
+  // libcdio reports a failed read of an image's data file (a folder, an I/O error) through its
+  // log with an error message, on which its own handler calls exit(): the program would die in
+  // the middle of a file. The library's handler lets the read's status speak instead.
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:60"});
+  const std::string bin = readFile(tmp / "disc.bin");
+  offer({cue});
+  TCDRIP r;
+  ASSERT_EQ(r.TrackCount(), 1);
+  cdio_error("fread (): %s", "Is a directory");
+  cdio_log(CDIO_LOG_ERROR, "another one");
+  EXPECT_TRUE(ripRange(0, 59) == bin);  // still here, and reading
 }
 
 TEST_F(CdLibImage, ADataTrackRippedAsAudioFailsAtOnce) {
