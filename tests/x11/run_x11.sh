@@ -13,6 +13,10 @@ for tool in Xvfb openbox xdotool xprop xwininfo; do
   fi
 done
 
+here="$(cd "$(dirname "$0")" && pwd)"
+# Under the sanitizers: a system library's leak is not the program's.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan.supp"
+
 work="$(mktemp -d)"
 xvfb=""
 wm=""
