@@ -35,6 +35,8 @@ TEST(WindowPlayer, PlayIsHeardExactlyAndTheTimerPlaysOn) {
   TApplication app(g_argc, g_argv);
   PrivateSoundServer server;
   TempDir tmp;
+  setenv("XDG_CONFIG_HOME", (tmp.path() / "config").c_str(), 1);
+  setenv("HOME", tmp.path().c_str(), 1);
   CR_DeInit();
   Settings = StartupSettings();
   // Two tracks of noise: 1.6 s and 1.2 s.

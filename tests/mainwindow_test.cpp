@@ -60,11 +60,12 @@ std::optional<QString> withModalClosed(const std::function<void()>& action, QStr
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Each test has settings and names of its own: tests run side by side.
+    setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+    setenv("HOME", home.path().c_str(), 1);
     app();
     fake::reset();
     Settings = StartupSettings();
-    std::error_code ec;
-    fs::remove_all(SettingsFileName().parent_path(), ec);
     openedUrls.clear();
     moves = 0;
     TfrmMain::OpenUrl = [this](const QUrl& u) {
@@ -82,6 +83,7 @@ class MainWindow : public ::testing::Test {
     return std::make_unique<TfrmMain>();
   }
 
+  TempDir home;
   std::vector<QUrl> openedUrls;
   int moves = 0;
 };
