@@ -117,6 +117,8 @@ void TfrmMain::createControls() {
   chkSelAll = new TSelAllCheckBox(this);
   chkSelAll->setGeometry(face::kSelAllBox.left, face::kSelAllBox.top, face::kSelAllBox.width, face::kSelAllBox.height);
   chkSelAll->setStatusTip(selAllHint);
+  // The style's own box is larger than the 12 x 13 place the face leaves for it.
+  chkSelAll->setStyleSheet(QStringLiteral("QCheckBox { spacing: 0px; } QCheckBox::indicator { width: 11px; height: 11px; }"));
   QObject::connect(chkSelAll, &QCheckBox::stateChanged, this, [this](int) { chkSelAllClick(); });
 
   imgSelAll = new TImage(this);
