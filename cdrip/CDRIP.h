@@ -32,7 +32,14 @@ int32_t CR_GetImageDataFile(char* path, int32_t size);
 
 class ECDRIPError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ECDRIPError(const std::string& message, std::string reason = {})
+      : std::runtime_error(message), reason_(std::move(reason)) {}
+  // What the system said beside the fixed message, when it said anything: for a "Write
+  // error", why the write failed (disk full, file too large).
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string reason_;
 };
 
 // The stream layer's error for an output file that cannot be created; reason says why.

@@ -88,7 +88,7 @@ class OutputFile {
 
   // Any write that stores fewer bytes than asked is a "Write error".
   void Write(const void* data, size_t n) {
-    if (WriteSome(data, n) != n) throw ECDRIPError("Write error");
+    if (WriteSome(data, n) != n) throw ECDRIPError("Write error", Reason());
     written_ += n;
     // The disk starts on what was written while the rip goes on, so the flush at the close
     // finds little left to do.
@@ -106,18 +106,27 @@ class OutputFile {
     while (done < n) {
       const ssize_t w = ::pwrite(fd_->get(), p + done, n - done, offset + static_cast<off_t>(done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) throw ECDRIPError("Write error");
+      if (w <= 0) {
+        error_ = w < 0 ? errno : ENOSPC;
+        throw ECDRIPError("Write error", Reason());
+      }
       done += static_cast<size_t>(w);
     }
   }
   uint64_t Written() const { return written_; }
+  // Why the last write or close that failed did, in the system's words.
+  std::string Reason() const { return std::strerror(error_ ? error_ : EIO); }
 
   // Closes the file and puts it under its name. False when the audio may not have reached the
   // disk (a "Write error"); the file is placed all the same, as a file cut short by a write
   // error is. Raises EFCreateError when it cannot be given its name.
   bool Close() {
     bool ok = ::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS;
-    ok = fd_->Close() && ok;
+    if (!ok) error_ = errno;
+    if (!fd_->Close() && ok) {
+      error_ = errno;
+      ok = false;
+    }
     if (::rename(tempName_.c_str(), name_.c_str()) != 0) {
       const int err = errno;
       ::unlink(tempName_.c_str());
@@ -137,7 +146,10 @@ class OutputFile {
     while (done < n) {
       const ssize_t w = ::write(fd_->get(), p + done, n - done);
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) break;
+      if (w <= 0) {
+        error_ = w < 0 ? errno : ENOSPC;  // a write that stores nothing: the disk is full
+        break;
+      }
       done += static_cast<size_t>(w);
     }
     return done;
@@ -201,6 +213,7 @@ class OutputFile {
   std::optional<platform::UniqueFd> fd_;
   uint64_t written_ = 0;
   uint64_t flushed_ = 0;  // bytes the disk was asked to start on
+  int error_ = 0;         // errno of the last failed write or close
   bool placed_ = false;
 };
 
@@ -357,7 +370,7 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     try {
       const bool closed = file->Close();
       outputFileName_ = name;
-      if (!closed && !failure) failure = std::make_exception_ptr(ECDRIPError("Write error"));
+      if (!closed && !failure) failure = std::make_exception_ptr(ECDRIPError("Write error", file->Reason()));
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
