@@ -1,12 +1,17 @@
 // tessaly-rip: the command-line front end. Lists a drive's tracks, names them, and rips them
 // to WAV, raw PCM or tagged MP3 files through the same components as the program.
+#include <malloc.h>
+#include <poll.h>
+#include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -14,6 +19,8 @@
 #include <vector>
 
 #include "app/ExtractionRun.h"
+#include "app/ParallelRip.h"
+#include "app/RipProblems.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
@@ -24,13 +31,21 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
 enum class Output { Wav, Raw, Mp3 };
 
 // The --format names, in TOutputFormat order.
 const std::vector<std::string> kFormats{"stereo44100", "mono44100", "stereo22050",
                                         "mono22050",   "stereo11025", "mono11025"};
+
+// The cores this process may run on.
+int coreCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
 
 // What the command line asks for; unset encoder options keep the settings' values.
 struct Options {
@@ -39,70 +54,165 @@ struct Options {
   bool list = false;
   bool saveNames = false;
   bool yes = false;
-  std::string tracks;
+  bool tracksGiven = false;
+  std::vector<int> tracks;  // as given, in disc order, each once
   Output output = Output::Wav;
   int format = -1;  // TOutputFormat; -1 keeps the drive's
   std::string outDir;
   std::map<int, std::string> titles;
   int bitrate = -1, maxBitrate = -1, vbrQuality = -1, sampleRate = -1, mode = -1, quality = -1;
   bool cbr = false;
+  int jobs = coreCount();
 };
 
-const char* const kHelp =
-    "Usage: tessaly-rip [IMAGE-OR-DEVICE ...] [options]\n"
-    "\n"
-    "Rips the audio tracks of a CD to WAV, raw PCM or MP3 files, or lists them.\n"
-    "Every IMAGE-OR-DEVICE (a CUE/BIN, TOC or NRG image, or a device such as /dev/sr0) is\n"
-    "offered as a drive after the drives found on this system. Without --list or\n"
-    "--save-names the chosen tracks are ripped in disc order, one after the other, named by\n"
-    "their titles (TrackNN unless cdplayer.ini names the disc) as the program names them.\n"
-    "\n"
-    "Choosing:\n"
-    "  --drive N          use drive N (from 0; default 0)\n"
-    "  --tracks LIST      tracks to rip, from 1, e.g. 1,3-5 (default: every audio track)\n"
-    "  --list             print every drive as 'Drive N: NAME', then the chosen drive's\n"
-    "                     DiscID and one line per track: TITLE NUMBER TYPE START END DURATION\n"
-    "Naming:\n"
-    "  --title N=TEXT     name track N (may repeat)\n"
-    "  --save-names       save the track names to cdplayer.ini, keeping the album values\n"
-    "Output:\n"
-    "  --wav | --raw | --mp3   WAV files (default), raw PCM, or MP3 files with an ID3v1 tag\n"
-    "  --format F         stereo44100 (default), mono44100, stereo22050, mono22050,\n"
-    "                     stereo11025 or mono11025\n"
-    "  --out DIR          output folder (default: the settings' output folder)\n"
-    "  --yes              replace existing files without asking (replace all); otherwise\n"
-    "                     the question is asked on the terminal (yes, no, replace all),\n"
-    "                     and without a terminal the run stops at the first existing file\n"
-    "MP3 (defaults from the settings file):\n"
-    "  --bitrate KBPS     bit rate; the minimum with VBR\n"
-    "  --max-bitrate KBPS maximum bit rate with VBR\n"
-    "  --vbr-quality Q    VBR quality, 0 (best) to 9\n"
-    "  --cbr              constant bit rate instead of VBR\n"
-    "  --mode M           stereo, jstereo, dual or mono\n"
-    "  --quality Q        normal, low, high or voice\n"
-    "  --samplerate HZ    the MP3 file's sample rate\n"
-    "\n"
-    "  --help             show this text and exit\n"
-    "\n"
-    "Ctrl-C cancels the track being ripped and keeps what was written (exit status 130).\n"
-    "Exit status: 0 done, 1 failure (no drive or disc, bad track, unwritable file, an\n"
-    "existing file not replaced), 2 usage.\n";
+std::string helpText() {
+  return "Usage: tessaly-rip [IMAGE-OR-DEVICE ...] [options]\n"
+         "\n"
+         "Rips the audio tracks of a CD to WAV, raw PCM or MP3 files, or lists them.\n"
+         "Every IMAGE-OR-DEVICE (a CUE/BIN, TOC or NRG image, or a device such as /dev/sr0) is\n"
+         "offered as a drive after the drives found on this system. Without --list or\n"
+         "--save-names the chosen tracks are ripped in disc order, one after the other, named by\n"
+         "their titles (TrackNN unless cdplayer.ini names the disc) as the program names them.\n"
+         "\n"
+         "Choosing:\n"
+         "  --drive N          use drive N (from 0; default 0)\n"
+         "  --tracks LIST      tracks to rip, from 1, e.g. 1,3-5 (default: every audio track)\n"
+         "  --list             print every drive as 'Drive N: NAME', then for the chosen drive\n"
+         "                     the data file(s) a disc image is read from as 'Data file: FILE',\n"
+         "                     its DiscID and one line per track:\n"
+         "                     TITLE NUMBER TYPE START END DURATION\n"
+         "Naming:\n"
+         "  --title N=TEXT     name track N (may repeat)\n"
+         "  --save-names       save the track names to cdplayer.ini, keeping the album values\n"
+         "Output:\n"
+         "  --wav | --raw | --mp3   WAV files (default), raw PCM, or MP3 files with an ID3v1 tag\n"
+         "  --format F         stereo44100 (default), mono44100, stereo22050, mono22050,\n"
+         "                     stereo11025 or mono11025\n"
+         "  --out DIR          output folder (default: the settings' output folder)\n"
+         "  --yes              replace existing files without asking (replace all); otherwise\n"
+         "                     the question is asked on the terminal (yes, no, replace all),\n"
+         "                     and without a terminal the run stops at the first existing file\n"
+         "MP3 (defaults from the settings file):\n"
+         "  --bitrate KBPS     bit rate; the minimum with VBR\n"
+         "  --max-bitrate KBPS maximum bit rate with VBR\n"
+         "  --vbr-quality Q    VBR quality, 0 (best) to 9\n"
+         "  --cbr              constant bit rate instead of VBR\n"
+         "  --mode M           stereo, jstereo, dual or mono\n"
+         "  --quality Q        normal, low, high or voice\n"
+         "  --samplerate HZ    the MP3 file's sample rate\n"
+         "  --jobs N           encode up to N tracks at once (default: the number of cores,\n"
+         "                     here " +
+         std::to_string(coreCount()) +
+         "). The drive is still read once, track after track, by one reader;\n"
+         "                     the files, names, tags and messages are those of --jobs 1. Only\n"
+         "                     MP3 needs encoding: WAV and raw rips go one track at a time.\n"
+         "\n"
+         "  --help             show this text and exit\n"
+         "\n"
+         "Titles and names are printed with control characters escaped as \\xHH.\n"
+         "Ctrl-C, SIGTERM and SIGHUP cancel the track being ripped and keep what was written\n"
+         "(exit status 128 + the signal's number: 130 for Ctrl-C).\n"
+         "Exit status: 0 done, 1 failure (no drive or disc, bad track, unwritable file, an\n"
+         "existing file not replaced, standard output not writable), 2 usage (a bad option\n"
+         "or option value).\n";
+}
+
+// Text as it may be shown on a terminal: control characters (C0, DEL and C1) and bytes that
+// are not UTF-8 are written as \xHH, so that names from a shared cdplayer.ini cannot drive
+// the terminal.
+std::string shown(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  auto escape = [&](unsigned char c) {
+    out += "\\x";
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  };
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c < 0x20 || c == 0x7F) {
+      escape(c);
+      ++i;
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // The length of a well-formed sequence that starts here, or 0.
+    size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    }
+    bool ok = len > 0 && i + len <= n && p[i + 1] >= lo && p[i + 1] <= hi;
+    for (size_t k = 2; ok && k < len; ++k) ok = p[i + k] >= 0x80 && p[i + k] <= 0xBF;
+    // U+0080 to U+009F are control characters too.
+    if (ok && c == 0xC2 && p[i + 1] <= 0x9F) ok = false;
+    if (!ok) {
+      escape(c);
+      ++i;
+      continue;
+    }
+    out.append(text, i, len);
+    i += len;
+  }
+  return out;
+}
+
+// Standard output carries the listing and the names of finished files. A write it refuses (a
+// closed pipe, a full disk) ends nothing: it is told once, and the exit status becomes 1.
+int g_stdoutError = 0;
+
+void out(const std::string& line) {
+  if (g_stdoutError) return;
+  const std::string text = shown(line) + "\n";
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    g_stdoutError = errno ? errno : EIO;
+    std::fprintf(stderr, "tessaly-rip: cannot write to standard output: %s\n", std::strerror(g_stdoutError));
+  }
+}
+
+// A line on standard error, its outside text escaped.
+void note(const std::string& line) { std::fprintf(stderr, "%s\n", shown(line).c_str()); }
+
+// The exit status, once standard output has been flushed: a failed write there is a failure.
+int finish(int status) {
+  if (!g_stdoutError && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    g_stdoutError = errno ? errno : EIO;
+    std::fprintf(stderr, "tessaly-rip: cannot write to standard output: %s\n", std::strerror(g_stdoutError));
+  }
+  return status == 0 && g_stdoutError ? kExitFailure : status;
+}
 
 [[noreturn]] void usageError(const std::string& message) {
-  std::cerr << "tessaly-rip: " << message << "\nTry 'tessaly-rip --help'.\n";
-  std::exit(kExitUsage);
+  note("tessaly-rip: " + message);
+  std::fprintf(stderr, "Try 'tessaly-rip --help'.\n");
+  std::exit(finish(kExitUsage));
 }
 
 int fail(const std::string& message) {
-  std::cerr << "tessaly-rip: " << message << "\n";
+  note("tessaly-rip: " + message);
   return kExitFailure;
 }
 
 bool parseInt(const std::string& text, int& out, int lo, int hi) {
-  if (text.empty()) return false;
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '-')) return false;
+  errno = 0;
   char* end = nullptr;
   const long v = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || v < lo || v > hi) return false;
+  if (*end != '\0' || errno == ERANGE || v < lo || v > hi) return false;
   out = static_cast<int>(v);
   return true;
 }
@@ -111,6 +221,27 @@ int choice(const std::string& value, const std::vector<std::string>& names, cons
   for (size_t i = 0; i < names.size(); ++i)
     if (names[i] == value) return static_cast<int>(i);
   usageError(std::string("bad ") + what + " '" + value + "'");
+}
+
+// "1,3-5": track numbers from 1 to 99, ascending ranges; false when the text is not a list.
+bool parseTrackList(const std::string& text, std::vector<int>& out) {
+  if (text.empty()) return false;
+  std::set<int> tracks;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    const size_t comma = std::min(text.find(',', pos), text.size());
+    const std::string item = text.substr(pos, comma - pos);
+    const auto dash = item.find('-', 1);
+    int lo = 0, hi = 0;
+    const bool ok = dash == std::string::npos
+                        ? parseInt(item, lo, 1, 99) && (hi = lo)
+                        : parseInt(item.substr(0, dash), lo, 1, 99) && parseInt(item.substr(dash + 1), hi, 1, 99) && lo <= hi;
+    if (!ok) return false;
+    for (int t = lo; t <= hi; ++t) tracks.insert(t);
+    pos = comma + 1;
+  }
+  out.assign(tracks.begin(), tracks.end());
+  return true;
 }
 
 Options parseArgs(int argc, char** argv) {
@@ -128,14 +259,17 @@ Options parseArgs(int argc, char** argv) {
       return n;
     };
     if (a == "--help" || a == "-h") {
-      std::cout << kHelp;
-      std::exit(0);
+      const std::string text = helpText();
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      std::exit(finish(0));
     } else if (a == "--list") {
       o.list = true;
     } else if (a == "--drive") {
       o.drive = number(0, 1000);
     } else if (a == "--tracks") {
-      o.tracks = value();
+      const std::string v = value();
+      if (!parseTrackList(v, o.tracks)) usageError("bad track list '" + v + "' (want numbers from 1 to 99, e.g. 1,3-5)");
+      o.tracksGiven = true;
     } else if (a == "--wav") {
       o.output = Output::Wav;
     } else if (a == "--raw") {
@@ -176,6 +310,8 @@ Options parseArgs(int argc, char** argv) {
       const std::set<int> rates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
       if (!parseInt(v, n, 1, 48000) || !rates.count(n)) usageError("bad sample rate '" + v + "'");
       o.sampleRate = n;
+    } else if (a == "--jobs" || a == "-j") {
+      o.jobs = number(1, 256);
     } else if (a.size() > 1 && a[0] == '-') {
       usageError("unknown option '" + a + "'");
     } else {
@@ -185,40 +321,25 @@ Options parseArgs(int argc, char** argv) {
   return o;
 }
 
-// "1,3-5" as track numbers, each one of the disc's; empty text is every audio track.
-bool parseTracks(const std::string& text, const TCDRIP& ripper, std::vector<int>& out, std::string& why) {
+// The chosen tracks, each one of the disc's audio tracks; none chosen is every audio track.
+bool chooseTracks(const Options& o, const TCDRIP& ripper, std::vector<int>& out, std::string& why) {
   const int count = ripper.Tracks().Count();
-  if (text.empty()) {
+  if (!o.tracksGiven) {
     for (int i = 0; i < count; ++i)
       if (ripper.IsAudioTrack(i)) out.push_back(i + 1);
     if (out.empty()) why = "the disc has no audio track";
     return !out.empty();
   }
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    const size_t comma = std::min(text.find(',', pos), text.size());
-    const std::string item = text.substr(pos, comma - pos);
-    const auto dash = item.find('-');
-    int lo = 0, hi = 0;
-    const bool ok = dash == std::string::npos ? parseInt(item, lo, 1, 1000) && (hi = lo)
-                                              : parseInt(item.substr(0, dash), lo, 1, 1000) &&
-                                                    parseInt(item.substr(dash + 1), hi, 1, 1000) && lo <= hi;
-    if (!ok) {
-      why = "bad track list '" + text + "'";
+  for (int t : o.tracks) {
+    if (t > count) {
+      why = "there is no track " + std::to_string(t) + " (the disc has " + std::to_string(count) + ")";
       return false;
     }
-    for (int t = lo; t <= hi; ++t) {
-      if (t > count) {
-        why = "there is no track " + std::to_string(t) + " (the disc has " + std::to_string(count) + ")";
-        return false;
-      }
-      if (!ripper.IsAudioTrack(t - 1)) {
-        why = "track " + std::to_string(t) + " is a data track";
-        return false;
-      }
-      out.push_back(t);
+    if (!ripper.IsAudioTrack(t - 1)) {
+      why = "track " + std::to_string(t) + " is a data track";
+      return false;
     }
-    pos = comma + 1;
+    out.push_back(t);
   }
   return true;
 }
@@ -240,14 +361,25 @@ void setUpCoder(TLameCoder& coder, const Options& o) {
   coder.SetPrivate(s.bPrivate != 0);
 }
 
+// The first of Ctrl-C, SIGTERM and SIGHUP: each cancels the track being ripped.
 volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void onInterrupt(int) { g_interrupted = 1; }
+extern "C" void onInterrupt(int sig) {
+  if (!g_interrupted) g_interrupted = sig;
+}
+
+void hearInterrupts() {
+  struct sigaction sa {};
+  sa.sa_handler = onInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
 
 // Shows the percentage of the track being ripped: in place on a terminal, else a line for
 // every tenth.
 class ProgressLine {
  public:
-  explicit ProgressLine(std::string label) : label_(std::move(label)), tty_(isatty(STDERR_FILENO)) {}
+  explicit ProgressLine(std::string label) : label_(shown(label)), tty_(isatty(STDERR_FILENO)) {}
   void Show(int percent) {
     if (tty_) {
       if (percent != last_) std::fprintf(stderr, "\r%s: %3d%%", label_.c_str(), percent);
@@ -256,9 +388,9 @@ class ProgressLine {
     }
     last_ = percent;
   }
-  void Done(const char* what) {
-    if (tty_) std::fprintf(stderr, "\r%s: %s   \n", label_.c_str(), what);
-    else std::fprintf(stderr, "%s: %s\n", label_.c_str(), what);
+  void Done(const std::string& what) {
+    if (tty_) std::fprintf(stderr, "\r%s: %s   \n", label_.c_str(), shown(what).c_str());
+    else std::fprintf(stderr, "%s: %s\n", label_.c_str(), shown(what).c_str());
   }
 
  private:
@@ -268,24 +400,51 @@ class ProgressLine {
 };
 
 int list(TCDRIP& ripper, const std::vector<std::string>& titles) {
-  std::cout << "DiscID: " << ripper.DiscID() << "\n";
+  // A disc image names the file(s) its sectors are read from: the one its cue sheet's FILE
+  // line names, or the one found in its place.
+  const std::string files = ripper.ImageDataFile();
+  for (size_t pos = 0; pos < files.size();) {
+    const size_t eol = std::min(files.find('\n', pos), files.size());
+    if (eol > pos) out("Data file: " + files.substr(pos, eol - pos));
+    pos = eol + 1;
+  }
+  out("DiscID: " + ripper.DiscID());
   for (int i = 0; i < ripper.Tracks().Count(); ++i) {
     const TTrack& t = ripper.Tracks().Objects(i);
-    std::cout << titles[static_cast<size_t>(i)] << " " << IntToStr2(static_cast<uint16_t>(t.TrackNum)) << " "
-              << t.TrackType << " " << t.StartSector << " " << t.EndSector << " " << ripper.TrackDuration(i) << "\n";
+    out(titles[static_cast<size_t>(i)] + " " + IntToStr2(static_cast<uint16_t>(t.TrackNum)) + " " + t.TrackType + " " +
+        std::to_string(t.StartSector) + " " + std::to_string(t.EndSector) + " " + ripper.TrackDuration(i));
   }
   return 0;
+}
+
+// One line typed on the terminal; false at the end of the input or when a signal cancels.
+bool readAnswer(std::string& line) {
+  line.clear();
+  for (;;) {
+    if (g_interrupted) return false;
+    pollfd pfd{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, 200);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) continue;
+    char c;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (c == '\n') return true;
+    line += c;
+  }
 }
 
 // Reads an answer to the overwrite question from a terminal: yes, no or replace all.
 int askOnTerminal(const std::string& name) {
   for (;;) {
-    std::fprintf(stderr, "%s already exists,do you want to replace it? [y]es, [n]o, replace [a]ll: ", name.c_str());
+    std::fprintf(stderr, "%s already exists,do you want to replace it? [y]es, [n]o, replace [a]ll: ",
+                 shown(name).c_str());
     std::fflush(stderr);
     std::string line;
-    if (!std::getline(std::cin, line)) {
+    if (!readAnswer(line)) {
       std::fprintf(stderr, "\n");
-      return oaNo;  // the end of the input answers nothing: keep the file
+      return oaNo;  // the end of the input, or a cancel, answers nothing: keep the file
     }
     for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     line.erase(0, line.find_first_not_of(" \t"));
@@ -311,35 +470,41 @@ class CliHost : public TExtractionHost {
   CliHost(const CliHost&) = delete;
   CliHost& operator=(const CliHost&) = delete;
 
+  // What reading the row's track met, asked for when the row is done.
+  std::function<TReadReport()> RowReport;
+
   int RowCount() const override { return static_cast<int>(titles_.size()); }
   bool RowChecked(int row) const override { return chosen_.count(row + 1) > 0; }
   std::string RowCaption(int row) const override { return titles_[static_cast<size_t>(row)]; }
   std::string RowTrackIndex(int row) const override { return std::to_string(row); }
-  void SetRowStatus(int, const std::string& status, const std::string& fileName) override {
+  void SetRowStatus(int row, const std::string& status, const std::string& fileName) override {
     if (status == "OK") {
-      progress_->Done(ripper_.JitterErrorCount() ? "done, with read errors" : "done");
-      std::cout << fileName << std::endl;
+      const std::string errors = RowReport ? ReadErrorsText(ripper_, row + 1, RowReport()) : std::string();
+      progress_->Done(errors.empty() ? "done" : "done, with read errors: " + errors);
+      out(fileName);
     } else {
       progress_->Done("cancelled");
-      std::cerr << "tessaly-rip: cancelled; " << fileName << " keeps what was ripped\n";
+      note("tessaly-rip: cancelled; " + fileName + " keeps what was ripped");
     }
   }
   void ShowStatus(int row, const std::string& line) override {
-    std::cerr << line << "\n";
+    note(line);
+    row_ = row;
+    jitterLinesBefore_ = ripper_.JitterLog().size();
     progress_ = std::make_unique<ProgressLine>(ripper_.Tracks().Strings(row));
   }
-  void ShowPath(const std::string& line) override { std::cerr << line << "\n"; }
+  void ShowPath(const std::string& line) override { note(line); }
   int AskOverwrite(const std::string& name) override {
     if (replaceAll_) return oaYesToAll;
     if (!isatty(STDIN_FILENO)) {
-      std::cerr << "tessaly-rip: " << name << " already exists; not replaced, and the run stops here "
-                << "(no terminal to ask on; give --yes to replace existing files)\n";
+      note("tessaly-rip: " + name + " already exists; not replaced, and the run stops here " +
+           "(no terminal to ask on; give --yes to replace existing files)");
       refused_ = true;
       return oaNo;
     }
     const int answer = askOnTerminal(name);
-    if (answer == oaNo) {
-      std::cerr << "tessaly-rip: " << name << " not replaced; the run stops here\n";
+    if (answer == oaNo && !g_interrupted) {
+      note("tessaly-rip: " + name + " not replaced; the run stops here");
       refused_ = true;
     }
     return answer;
@@ -350,6 +515,15 @@ class CliHost : public TExtractionHost {
   void Finish(int) override {}
 
   bool Refused() const { return refused_; }
+  int Row() const { return row_; }  // the row last begun
+  // The jitter-log lines the CD component added since the row began.
+  TReadReport RipperReport() const {
+    TReadReport r;
+    r.JitterErrorCount = ripper_.JitterErrorCount();
+    const auto& log = ripper_.JitterLog();
+    r.JitterLog.assign(log.begin() + static_cast<long>(std::min(jitterLinesBefore_, log.size())), log.end());
+    return r;
+  }
 
  private:
   TCDRIP& ripper_;
@@ -358,19 +532,21 @@ class CliHost : public TExtractionHost {
   bool replaceAll_;
   std::unique_ptr<ProgressLine> progress_;
   bool refused_ = false;
+  int row_ = -1;
+  size_t jitterLinesBefore_ = 0;
 };
 
 int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<std::string>& titles) {
   std::vector<int> tracks;
   std::string why;
-  if (!parseTracks(o.tracks, ripper, tracks, why)) return fail(why);
+  if (!chooseTracks(o, ripper, tracks, why)) return fail(why);
 
   ripper.WriteWAV = o.output == Output::Wav;
   if (o.format >= 0) ripper.ApplyOutputFormat(static_cast<TOutputFormat>(o.format));
   if (o.output == Output::Mp3) setUpCoder(coder, o);
   if (!o.outDir.empty()) Settings.OutDir = o.outDir;
 
-  std::signal(SIGINT, onInterrupt);
+  hearInterrupts();
   platform::SetProcessMessagesHook([&] {
     if (g_interrupted) ripper.CancelRip();
   });
@@ -378,35 +554,38 @@ int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<s
   CliHost host(ripper, titles, chosen, o.yes);
   TMP3Info tagger;
   tagger.SetGenreID(12);
-  TExtractionRun run(host, ripper, tagger, Settings);
   const TRunOutput output = o.output == Output::Mp3 ? TRunOutput::Mp3
                             : o.output == Output::Raw ? TRunOutput::Raw
                                                       : TRunOutput::Wav;
+  // Only MP3 needs encoding: the other outputs go one track at a time whatever --jobs says.
+  std::unique_ptr<TParallelRun> parallel;
+  std::unique_ptr<TExtractionRun> single;
+  if (output == TRunOutput::Mp3 && o.jobs > 1 && tracks.size() > 1) {
+    parallel = std::make_unique<TParallelRun>(host, ripper, coder, Settings, o.jobs);
+    host.RowReport = [&] { return parallel->RowReport(); };
+  } else {
+    single = std::make_unique<TExtractionRun>(host, ripper, tagger, Settings);
+    host.RowReport = [&] { return host.RipperReport(); };
+  }
+  auto lastName = [&] { return parallel ? parallel->LastName() : single->LastName(); };
   try {
-    run.Perform(output);
+    if (parallel) parallel->Perform();
+    else single->Perform(output);
   } catch (const EFCreateError& e) {
     return fail(std::string(e.what()) + ": " + e.reason());
   } catch (const ECDRIPError& e) {
-    return fail(run.LastName() + ": " + e.what());
+    return fail(lastName() + ": " + e.what() + (e.reason().empty() ? std::string() : " (" + e.reason() + ")"));
   } catch (const EInOutError& e) {
-    return fail(run.LastName() + ": cannot tag: " + e.what());
+    return fail(lastName() + ": cannot tag: " + e.what());
+  } catch (const ETrackNotRead&) {
+    return fail(WhyTrackNotRead(ripper, host.Row() + 1));
   }
-  if (g_interrupted) return kExitInterrupted;
+  if (g_interrupted) return 128 + g_interrupted;
   if (host.Refused()) return kExitFailure;
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const Options opts = parseArgs(argc, argv);
-  // A file-size limit then shows as a short write ("Write error"), not a killed process.
-  std::signal(SIGXFSZ, SIG_IGN);
-  try {
-    LoadSettings();  // a first run writes the settings file, as the program does
-  } catch (const EIniFileException& e) {
-    std::cerr << "tessaly-rip: warning: " << e.what() << "\n";
-  }
+int run(const Options& opts) {
   for (const auto& d : opts.drives)
     if (CR_AddDrive(d.c_str()) == CDEX_ERROR) return fail("cannot open '" + d + "': no such image or device");
   try {
@@ -419,11 +598,10 @@ int main(int argc, char** argv) {
       return fail("there is no drive " + std::to_string(opts.drive) + " (drives 0 to " + std::to_string(count - 1) + ")");
     for (int i = 0; i < count; ++i) {
       ripper.SelectDrive(i);
-      if (opts.list) std::cout << "Drive " << i << ": " << ripper.DriveName() << "\n";
+      if (opts.list) out("Drive " + std::to_string(i) + ": " + ripper.DriveName());
     }
     ripper.SelectDrive(opts.drive);
-    if (ripper.Tracks().Count() == 0)
-      return fail("no readable disc in drive " + std::to_string(opts.drive) + " (" + ripper.DriveName() + ")");
+    if (ripper.Tracks().Count() == 0) return fail(NoDiscText(ripper));
 
     // Titles: the entry texts, then the names cdplayer.ini holds, then the options.
     std::vector<std::string> titles;
@@ -449,4 +627,25 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     return fail(e.what());
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // glibc hands large freed blocks back to the kernel at once and takes them again as fresh
+  // zeroed pages at the next allocation; the CD library's read buffers made most of a rip's
+  // time page faults that way. Large thresholds keep them in the process.
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+  // A closed pipe on standard output shows as a failed write (told, exit status 1), not as a
+  // process killed between two tracks; a file-size limit as a short write ("Write error").
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  const Options opts = parseArgs(argc, argv);
+  try {
+    LoadSettings();  // a first run writes the settings file, as the program does
+  } catch (const EIniFileException& e) {
+    note(std::string("tessaly-rip: warning: ") + e.what());
+  }
+  return finish(run(opts));
 }

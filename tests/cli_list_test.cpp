@@ -21,10 +21,12 @@ TEST_F(CliList, ListsDrivesDiscIdAndTracks) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto out = lines(r.out);
   // Real drives of this machine come first; the images follow in the order given.
-  ASSERT_GE(out.size(), 6u);
+  ASSERT_GE(out.size(), 7u);
   const size_t n = out.size();
-  EXPECT_EQ(out[n - 6].substr(out[n - 6].find(':')), ": Disc image first.cue");
-  EXPECT_EQ(out[n - 5].substr(out[n - 5].find(':')), ": Disc image second.cue");
+  EXPECT_EQ(out[n - 7].substr(out[n - 7].find(':')), ": Disc image first.cue");
+  EXPECT_EQ(out[n - 6].substr(out[n - 6].find(':')), ": Disc image second.cue");
+  // The chosen image names the file its sectors are read from.
+  EXPECT_EQ(out[n - 5], "Data file: " + (tmp / "second.bin").string());
   EXPECT_EQ(out[n - 4], "DiscID: 094200");  // 0x200 + 0x31800 + (A 30150 = 6:42:00: 0x062A00)
   EXPECT_EQ(out[n - 3], "Track01 01 Audio 0 14999 3:20");
   EXPECT_EQ(out[n - 2], "Track02 02 Audio 15000 29999 3:20");

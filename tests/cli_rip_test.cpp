@@ -338,7 +338,7 @@ TEST_F(CliRip, FailuresAreClearAndLoseNothing) {
   const auto data = rip(q(cue) + " --tracks 2");
   EXPECT_EQ(data.exitCode, 1);
   EXPECT_NE(data.err.find("track 2 is a data track"), std::string::npos);
-  EXPECT_EQ(rip(q(cue) + " --tracks 1-x").exitCode, 1);
+  EXPECT_EQ(rip(q(cue) + " --tracks 1-x").exitCode, 2);  // not a track list: a usage error
   EXPECT_EQ(rip(q(cue) + " --format stereo48000").exitCode, 2);
   EXPECT_EQ(rip(q(cue) + " --vbr-quality 10").exitCode, 2);
 

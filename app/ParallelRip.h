@@ -1,0 +1,62 @@
+// The extraction run to MP3 files on several cores, for tessaly-rip.
+//
+// The calling thread is the one reader: it reads the ticked tracks one after the other, in row
+// order, through the CD library (a drive is never read by two readers, and the library is
+// only ever called from this thread). It hands each track's PCM to `jobs` encoder threads
+// through a bounded pool of chunk buffers; each encoder thread turns one track at a time into
+// its MP3 file with an encoder stream of its own, so several tracks are encoded at once.
+//
+// The host sees what TExtractionRun::Perform(TRunOutput::Mp3) shows, row by row in row order:
+// the status line, the path, the overwrite question, the progress (through the ripper's
+// OnProgress, as the encoded part of the track grows), and the row's status. Every file is
+// written under a temporary name and put under its own only when its row is reached in order,
+// so a failure or a cancel leaves the files the single-threaded run leaves, and every file's
+// bytes are the ones that run writes.
+//
+// Usage: TParallelRun(host, ripper, coder, settings, jobs).Perform() once, on the thread the
+// host lives on. Perform returns the modal result; an error that ends the run is raised after
+// the end-of-run steps, as TExtractionRun does.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ExtractionRun.h"
+
+class TCDRIP;
+class TLameCoder;
+struct TMP3Settings;
+
+// What reading one track met: the CD library's count of read errors, and the jitter-log
+// lines ("first second", as TCDRIP::JitterLog holds them) of its damaged chunks.
+struct TReadReport {
+  int JitterErrorCount = 0;
+  std::vector<std::string> JitterLog;
+};
+
+class TParallelRun {
+ public:
+  // coder: the encoder settings every track is encoded with (its stored values; the input
+  // format is the ripper's output format). jobs: encoder threads, at least 1.
+  TParallelRun(TExtractionHost& host, TCDRIP& ripper, const TLameCoder& coder, TMP3Settings& settings, int jobs);
+  ~TParallelRun();
+  TParallelRun(const TParallelRun&) = delete;
+  TParallelRun& operator=(const TParallelRun&) = delete;
+
+  int Perform();
+
+  int LastAnswer() const;
+  // The name of the last row the run reached, as TExtractionRun::LastName.
+  const std::string& LastName() const;
+  // The read report of the row whose status the host is being given.
+  const TReadReport& RowReport() const;
+
+  // The number of chunk buffers the reader may fill ahead of the encoders: what bounds the
+  // run's memory, whatever the tracks' number and length.
+  static int ChunkBuffers(int jobs);
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
