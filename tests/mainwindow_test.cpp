@@ -25,14 +25,7 @@ namespace {
 
 using namespace testing_support;
 
-int g_argc = 1;
-char g_arg0[] = "mainwindow_test";
-char* g_argv[] = {g_arg0, nullptr};
-
-TApplication& app() {
-  static TApplication* a = new TApplication(g_argc, g_argv);
-  return *a;
-}
+TApplication& app() { return *TApplication::Instance(); }
 
 // A disc of four tracks; those listed in `data` are data tracks.
 fake::Drive disc(std::vector<int> data = {}, const char* name = "FAKE DRIVE 1.0") {
@@ -516,3 +509,11 @@ TEST_F(MainWindow, HelpAndMakerPageOpenThroughTheDesktopAndCloseSavesSettings) {
 }
 
 }  // namespace
+
+// The application object lives on main's stack, so it is torn down before the leak check.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TApplication a(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
