@@ -854,7 +854,10 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
   r->framesExpected = inFrames * static_cast<int64_t>(r->shape.SampleRate) / 44100;
   if (r->shape.SampleRate != 44100) {
     soxr_error_t err = nullptr;
-    const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    // No dither: soxr seeds its dither anew in every run, so the same track ripped twice
+    // would give different bytes, and a rip could not be checked against another.
+    soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    io.flags |= SOXR_NO_DITHER;
     const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
     r->soxr = soxr_create(44100, r->shape.SampleRate, static_cast<unsigned>(r->shape.Channels), &err,
                           &io, &q, nullptr);
