@@ -1,0 +1,341 @@
+// tessaly-rip's own core against the scriptable CD library and the real encoder: the MP3 run
+// on several cores must show and write what the one-track-at-a-time run shows and writes,
+// whatever the library's statuses; and the reasons given for a track that was not read, or
+// read with errors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "app/ExtractionRun.h"
+#include "app/ParallelRip.h"
+#include "app/RipProblems.h"
+#include "app/globals.h"
+#include "cdrip/CDRIP.h"
+#include "fake_cdrip.h"
+#include "lame/LameCoder.h"
+#include "mp3info/MP3Info.h"
+#include "platform/events.h"
+#include "test_support.h"
+
+// What the scriptable library says beside its statuses (it has no reason of its own to give).
+namespace {
+std::string g_tocProblem, g_dataFile;
+int32_t copyOut(const std::string& s, char* text, int32_t size) {
+  if (text && size > 0) {
+    std::strncpy(text, s.c_str(), static_cast<size_t>(size) - 1);
+    text[size - 1] = '\0';
+  }
+  return static_cast<int32_t>(s.size());
+}
+}  // namespace
+extern "C" {
+__attribute__((weak)) int32_t CR_GetTocProblem(char* text, int32_t size) { return copyOut(g_tocProblem, text, size); }
+__attribute__((weak)) int32_t CR_GetImageDataFile(char* path, int32_t size) { return copyOut(g_dataFile, path, size); }
+}
+
+namespace {
+
+using namespace testing_support;
+
+// Writes down everything the run shows, asks and reports, in order.
+class Recorder : public TExtractionHost {
+ public:
+  Recorder(TCDRIP& ripper, std::vector<std::string> captions, std::vector<int> answers)
+      : ripper_(ripper), captions_(std::move(captions)), answers_(std::move(answers)) {
+    // Each percentage once: the one-track loop repeats one when a chunk leaves it unchanged.
+    ripper_.OnProgress = [this](TCDRIP&, uint16_t p) {
+      const std::string line = "progress " + std::to_string(p);
+      if (log.empty() || log.back() != line) log.push_back(line);
+    };
+  }
+  ~Recorder() override { ripper_.OnProgress = nullptr; }
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  std::vector<std::string> log;
+  std::string folder;  // left out of the names written down, so two runs compare
+
+  int RowCount() const override { return static_cast<int>(captions_.size()); }
+  bool RowChecked(int row) const override { return row != 1; }  // the second row is not ticked
+  std::string RowCaption(int row) const override { return captions_[static_cast<size_t>(row)]; }
+  std::string RowTrackIndex(int row) const override { return std::to_string(row); }
+  void SetRowStatus(int row, const std::string& s, const std::string& name) override {
+    log.push_back("row " + std::to_string(row) + " " + s + " " + rel(name));
+  }
+  void ShowStatus(int, const std::string& line) override { log.push_back(line); }
+  void ShowPath(const std::string& line) override { log.push_back(rel(line)); }
+  int AskOverwrite(const std::string& name) override {
+    log.push_back("asked " + rel(name));
+    const int a = asked_ < answers_.size() ? answers_[asked_] : oaNo;
+    ++asked_;
+    return a;
+  }
+  bool Cancelled() const override { return false; }
+  void ResetProgress() override { log.push_back("reset"); }
+  void OpenFolder(const std::string& f) override { log.push_back("open " + rel(f)); }
+  void Finish(int r) override { log.push_back("finish " + std::to_string(r)); }
+
+ private:
+  std::string rel(std::string s) const {
+    for (size_t at; !folder.empty() && (at = s.find(folder)) != std::string::npos;) s.replace(at, folder.size(), "<out>");
+    return s;
+  }
+  TCDRIP& ripper_;
+  std::vector<std::string> captions_;
+  std::vector<int> answers_;
+  size_t asked_ = 0;
+};
+
+// PCM that no two chunks share, so that a part out of order or lost shows in the file.
+std::vector<uint8_t> pcm(size_t bytes, uint32_t seed) {
+  std::vector<uint8_t> v(bytes);
+  for (size_t i = 0; i < bytes; i += 2) {
+    seed = seed * 1664525u + 1013904223u;
+    const auto s = static_cast<int16_t>((seed >> 16) / 4);  // a quiet noise
+    v[i] = static_cast<uint8_t>(s);
+    if (i + 1 < bytes) v[i + 1] = static_cast<uint8_t>(s >> 8);
+  }
+  return v;
+}
+
+// Six tracks of chunks whose sizes are no multiple of the encoder's block, with a chunk of
+// status 1 (nothing delivered), damaged chunks (status 3) and a last chunk with audio.
+std::vector<fake::Chunk> discChunks() {
+  std::vector<fake::Chunk> chunks;
+  uint32_t seed = 7;
+  for (int track = 0; track < 6; ++track) {
+    const int n = 3 + track % 3;
+    for (int c = 0; c < n; ++c) {
+      fake::Chunk k;
+      k.data = pcm(9000 + static_cast<size_t>(track * 1000 + c * 333) * 4, seed++);
+      k.percent = (c + 1) * 100 / n;
+      if (c + 1 == n) k.status = CDEX_RIPPING_DONE;
+      if (track == 2 && c == 1) {
+        k.status = CDEX_JITTER_ERROR;
+        k.jitterFirst = 4242;
+        k.jitterSecond = 42;
+      }
+      if (track == 3 && c == 0) {
+        k.status = CDEX_ERROR;  // counts for nothing, the next call reads on
+        k.percent = 10;
+      }
+      chunks.push_back(k);
+    }
+  }
+  return chunks;
+}
+
+class CliCore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = Settings;
+    platform::SetProcessMessagesHook(nullptr);
+  }
+  void TearDown() override { Settings = saved_; }
+
+  // Rips the scripted disc into `dir`, one track at a time (jobs 0) or on `jobs` encoders.
+  // refuseAfter: how many tracks the drive reads before it refuses to open the next (0: none).
+  struct Outcome {
+    std::vector<std::string> log;
+    std::string error;
+  };
+  Outcome ripDisc(const fs::path& dir, int jobs, const std::vector<std::string>& captions,
+                  const std::vector<int>& answers, int refuseAfter = 0) {
+    fake::reset();
+    CDRipParams() = CDROMPARAMS{};
+    fake::script().drives = {fake::driveWithTracks({0, 1000, 2000, 3000, 4000, 5000}, 6000)};
+    fake::script().chunks = discChunks();
+    fake::script().bufferSize = 40000;
+    int tracksRead = 0;
+    fake::script().onChunk = [&](size_t index) {
+      if (index < fake::script().chunks.size() && fake::script().chunks[index].status == CDEX_RIPPING_DONE) ++tracksRead;
+      if (refuseAfter && tracksRead == refuseAfter) fake::script().openStatus = CDEX_ERROR;
+    };
+    TCDRIP ripper;
+    TLameCoder coder;
+    ApplyStoredRipperValues(ripper, &coder);
+    coder.SetBitrate(96);
+    Settings.OutDir = dir.string();
+    Settings.OpenWhenDone = true;
+    Recorder host(ripper, captions, answers);
+    host.folder = dir.string();
+    Outcome o;
+    try {
+      if (jobs == 0) {
+        TMP3Info tagger;
+        TExtractionRun(host, ripper, tagger, Settings).Perform(TRunOutput::Mp3);
+      } else {
+        TParallelRun(host, ripper, coder, Settings, jobs).Perform();
+      }
+    } catch (const std::exception& e) {
+      o.error = e.what();
+    }
+    o.log = host.log;
+    return o;
+  }
+
+  // Every file below dir (hidden ones too), with its bytes.
+  static std::map<std::string, std::string> files(const fs::path& dir) {
+    std::map<std::string, std::string> m;
+    std::error_code ec;
+    for (const auto& e : fs::recursive_directory_iterator(dir, ec))
+      if (e.is_regular_file()) m[fs::relative(e.path(), dir).string()] = readFile(e.path());
+    return m;
+  }
+
+  TempDir tmp;
+
+ private:
+  TMP3Settings saved_;
+};
+
+TEST_F(CliCore, OnSeveralEncodersTheRunShowsAndWritesWhatOneTrackAtATimeDoes) {
+  const std::vector<std::string> captions{"One", "Two", "Sub/Three", "Four", "Five", "Six"};
+  const Outcome single = ripDisc(tmp / "single", 0, captions, {});
+  ASSERT_EQ(single.error, "");
+  const auto expected = files(tmp / "single");
+  ASSERT_EQ(expected.size(), 5u);  // the unticked row has no file
+  EXPECT_TRUE(expected.count("Sub/Three.mp3"));
+  for (int jobs : {1, 2, 4}) {
+    const fs::path dir = tmp / ("jobs" + std::to_string(jobs));
+    const Outcome many = ripDisc(dir, jobs, captions, {});
+    EXPECT_EQ(many.error, "") << jobs;
+    EXPECT_EQ(many.log, single.log) << jobs;
+    EXPECT_TRUE(files(dir) == expected) << jobs;  // the bytes, and no leftover beside them
+  }
+  // Every percentage of every track was shown, the status-1 chunk's too.
+  EXPECT_NE(std::find(single.log.begin(), single.log.end(), "progress 10"), single.log.end());
+}
+
+TEST_F(CliCore, TheQuestionComesInItsPlaceAndANameTheRunWroteIsAskedAbout) {
+  // Rows 3 and 5 have the same name: the second is asked about the first's file, as it is
+  // on the disk by then, even when no question came before; row 4's file may be there before.
+  const std::vector<std::string> captions{"One", "Two", "Same", "Four", "Same", "Six"};
+  struct Case {
+    bool fourExists;
+    std::vector<int> answers;
+    long questions;
+  };
+  int n = 0;
+  for (const Case& c : {Case{true, {oaYes, oaYesToAll}, 2}, Case{true, {oaClosed, oaNo}, 2}, Case{false, {oaNo}, 1},
+                        Case{false, {oaYes}, 1}}) {
+    const std::string tag = std::to_string(++n);
+    const fs::path one = tmp / ("single" + tag), many = tmp / ("parallel" + tag);
+    for (const fs::path& dir : {one, many}) {
+      fs::create_directories(dir);
+      if (c.fourExists) writeFile(dir / "Four.mp3", "old");
+    }
+    const Outcome single = ripDisc(one, 0, captions, c.answers);
+    ASSERT_EQ(single.error, "");
+    EXPECT_EQ(std::count_if(single.log.begin(), single.log.end(),
+                            [](const std::string& l) { return l.rfind("asked", 0) == 0; }),
+              c.questions)
+        << tag;
+    const Outcome parallel = ripDisc(many, 3, captions, c.answers);
+    EXPECT_EQ(parallel.error, "");
+    EXPECT_EQ(parallel.log, single.log) << tag;
+    EXPECT_TRUE(files(many) == files(one)) << tag;
+  }
+}
+
+TEST_F(CliCore, ARefusedTrackEndsTheRunWhereOneTrackAtATimeEndsIt) {
+  const std::vector<std::string> captions{"One", "Two", "Three", "Four", "Five", "Six"};
+  fs::create_directories(tmp / "single");
+  fs::create_directories(tmp / "parallel");
+  writeFile(tmp / "single" / "Four.mp3", "older");
+  writeFile(tmp / "parallel" / "Four.mp3", "older");
+  // Tracks 1 and 3 are read (row 2 is not ticked); track 4 is refused.
+  const Outcome single = ripDisc(tmp / "single", 0, captions, {oaYesToAll}, 2);
+  EXPECT_EQ(single.error, "The drive refused to read track 4");
+  const Outcome many = ripDisc(tmp / "parallel", 2, captions, {oaYesToAll}, 2);
+  EXPECT_EQ(many.error, single.error);
+  EXPECT_EQ(many.log, single.log);
+  const auto left = files(tmp / "parallel");
+  EXPECT_TRUE(left == files(tmp / "single"));
+  EXPECT_EQ(left.at("Four.mp3"), "older");  // not this run's result, and not replaced
+  EXPECT_FALSE(left.count("Five.mp3"));     // nothing after the refused track
+}
+
+TEST_F(CliCore, TheReadReportOfEachRowIsItsOwn) {
+  fake::reset();
+  CDRipParams() = CDROMPARAMS{};
+  fake::script().drives = {fake::driveWithTracks({0, 1000, 2000, 3000, 4000, 5000}, 6000)};
+  fake::script().chunks = discChunks();
+  fake::script().bufferSize = 40000;
+  fake::script().jitterErrors = 1;
+  TCDRIP ripper;
+  TLameCoder coder;
+  ApplyStoredRipperValues(ripper, &coder);
+  Settings.OutDir = (tmp / "out").string();
+  class ReportHost : public Recorder {
+   public:
+    using Recorder::Recorder;
+    TParallelRun* run = nullptr;
+    std::vector<std::vector<std::string>> logs;
+    void SetRowStatus(int row, const std::string& s, const std::string& name) override {
+      logs.push_back(run->RowReport().JitterLog);
+      Recorder::SetRowStatus(row, s, name);
+    }
+  } host(ripper, {"a", "b", "c", "d", "e", "f"}, {});
+  TParallelRun run(host, ripper, coder, Settings, 2);
+  host.run = &run;
+  run.Perform();
+  ASSERT_EQ(host.logs.size(), 5u);
+  // Only the third track read (track 4) had a damaged chunk.
+  EXPECT_EQ(host.logs[2], (std::vector<std::string>{"4242 42"}));
+  for (size_t i : {0u, 1u, 3u, 4u}) EXPECT_TRUE(host.logs[i].empty()) << i;
+}
+
+// --- the reasons ---
+
+class CliReasons : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    CDRipParams() = CDROMPARAMS{};
+    g_tocProblem.clear();
+    g_dataFile.clear();
+  }
+};
+
+TEST_F(CliReasons, WhyATrackWasNotRead) {
+  fake::Drive d = fake::driveWithTracks({0, 100, 100, 500}, 900, "ACME CD 1.0");
+  d.toc[3].btFlag = CR_FLAG_DATA;
+  fake::script().drives = {d};
+  TCDRIP ripper;
+  // Two tracks that start together: the first of them has no sectors at all.
+  EXPECT_EQ(WhyTrackNotRead(ripper, 2), "track 2 has no sectors to read (a zero-length track)");
+  EXPECT_EQ(WhyTrackNotRead(ripper, 1), "the drive refused to read track 1 (sectors 0 to 99)");
+  EXPECT_EQ(WhyTrackNotRead(ripper, 4), "track 4 is a data track");
+  // The disc went away since it was listed: the table read afresh says so, with the reason.
+  fake::script().drives[0].tocStatus = CDEX_ERROR;
+  g_tocProblem = "the data file disc.bin is missing";
+  EXPECT_EQ(WhyTrackNotRead(ripper, 3),
+            "track 3 cannot be read: no readable disc in drive 0 (ACME CD 1.0): the data file disc.bin is missing");
+  EXPECT_EQ(ripper.Tracks().Count(), 0);
+  g_tocProblem.clear();
+  EXPECT_EQ(NoDiscText(ripper), "no readable disc in drive 0 (ACME CD 1.0)");
+}
+
+TEST_F(CliReasons, WhatReadErrorsMeanOnAnImageAndOnADrive) {
+  fake::script().drives = {fake::driveWithTracks({0, 300}, 450)};
+  TCDRIP ripper;
+  TReadReport r;
+  EXPECT_EQ(ReadErrorsText(ripper, 2, r), "");
+  r.JitterErrorCount = 1;
+  r.JitterLog = {"1234 934"};
+  EXPECT_EQ(ReadErrorsText(ripper, 2, r), "1 read error (the last at sector 1234)");
+  r.JitterErrorCount = 3;
+  EXPECT_EQ(ReadErrorsText(ripper, 2, r), "3 read errors (the last at sector 1234)");
+  // An image has no damaged sectors, only sectors it does not hold.
+  g_dataFile = "/discs/disc.bin";
+  r.JitterErrorCount = 20;
+  r.JitterLog = {"430 130", "449 149"};
+  EXPECT_EQ(ReadErrorsText(ripper, 2, r), "the image lacks 20 of its sectors (the last at sector 449), left silent");
+  r.JitterErrorCount = 150;
+  EXPECT_EQ(ReadErrorsText(ripper, 2, r), "the image lacks all of its sectors 300 to 449, left silent");
+}
+
+}  // namespace

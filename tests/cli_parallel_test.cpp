@@ -1,0 +1,250 @@
+// tessaly-rip --jobs N as a user runs it: a disc ripped to MP3 on several cores gives the files,
+// names, tags, messages and exit status of --jobs 1, where the run ends as well as when it
+// finishes; Ctrl-C keeps whole or cancelled files; memory stays flat.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+
+#include "mp3info/MP3Info.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace testing_support;
+
+struct Spawned {
+  int exitCode = -1;  // -1 when a signal ended it
+  std::string out, err;
+  long peakKiB = 0;
+};
+
+// Runs tessaly-rip (standard input /dev/null); once standard error shows `marker`, sends `sig`.
+Spawned spawnRip(const std::vector<std::string>& args, const fs::path& home, const std::string& marker = "",
+                 int sig = 0) {
+  Spawned r;
+  int errPipe[2], outPipe[2];
+  if (pipe(errPipe) != 0 || pipe(outPipe) != 0) return r;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, STDIN_FILENO);
+    dup2(outPipe[1], STDOUT_FILENO);
+    dup2(errPipe[1], STDERR_FILENO);
+    for (int fd : {errPipe[0], errPipe[1], outPipe[0], outPipe[1], in})
+      if (fd > STDERR_FILENO) close(fd);
+    setenv("HOME", home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(TESSALY_RIP_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(TESSALY_RIP_PATH, argv.data());
+    _exit(127);
+  }
+  close(errPipe[1]);
+  close(outPipe[1]);
+  bool sent = marker.empty(), errOpen = true, outOpen = true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(150);
+  while ((errOpen || outOpen) && std::chrono::steady_clock::now() < deadline) {
+    pollfd fds[2] = {{errOpen ? errPipe[0] : -1, POLLIN, 0}, {outOpen ? outPipe[0] : -1, POLLIN, 0}};
+    if (poll(fds, 2, 200) <= 0) continue;
+    char buf[4096];
+    if (fds[0].revents) {
+      const ssize_t n = read(errPipe[0], buf, sizeof buf);
+      if (n <= 0) errOpen = false;
+      else r.err.append(buf, static_cast<size_t>(n));
+    }
+    if (fds[1].revents) {
+      const ssize_t n = read(outPipe[0], buf, sizeof buf);
+      if (n <= 0) outOpen = false;
+      else r.out.append(buf, static_cast<size_t>(n));
+    }
+    if (!sent && r.err.find(marker) != std::string::npos) {
+      kill(pid, sig);
+      sent = true;
+    }
+  }
+  close(errPipe[0]);
+  close(outPipe[0]);
+  if (std::chrono::steady_clock::now() >= deadline) kill(pid, SIGKILL);
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+  r.peakKiB = ru.ru_maxrss;
+  return r;
+}
+
+// Every file below dir, hidden ones too (a rip's temporary files), with its bytes.
+std::map<std::string, std::string> files(const fs::path& dir) {
+  std::map<std::string, std::string> m;
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(dir, ec))
+    if (e.is_regular_file()) m[fs::relative(e.path(), dir).string()] = readFile(e.path());
+  return m;
+}
+
+std::string replaced(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, from.size(), to);
+  return s;
+}
+
+class CliParallel : public ::testing::Test {
+ protected:
+  // Rips with the given --jobs into out/<name>; the run's texts with that folder as <out>.
+  Spawned ripInto(const std::string& name, const std::vector<std::string>& args, const std::string& jobs) {
+    const fs::path dir = out / name;
+    std::vector<std::string> all = args;
+    for (const std::string& a : {std::string("--jobs"), jobs, std::string("--out"), dir.string()}) all.push_back(a);
+    Spawned r = spawnRip(all, tmp.path());
+    r.out = replaced(r.out, dir.string(), "<out>");
+    r.err = replaced(r.err, dir.string(), "<out>");
+    return r;
+  }
+  // One rip with --jobs 1 and others with more: the same exit status, texts and files.
+  void expectSameAsOneJob(const std::string& what, const std::vector<std::string>& args, int exitCode,
+                          const std::function<void(const fs::path&)>& prepare = nullptr) {
+    if (prepare) prepare(out / (what + "-1"));
+    const Spawned one = ripInto(what + "-1", args, "1");
+    EXPECT_EQ(one.exitCode, exitCode) << what << one.err;
+    const auto expected = files(out / (what + "-1"));
+    for (const char* jobs : {"2", "4"}) {
+      if (prepare) prepare(out / (what + "-" + jobs));
+      const Spawned many = ripInto(what + "-" + jobs, args, jobs);
+      EXPECT_EQ(many.exitCode, one.exitCode) << what << " --jobs " << jobs << many.err;
+      EXPECT_EQ(many.out, one.out) << what << " --jobs " << jobs;
+      EXPECT_EQ(many.err, one.err) << what << " --jobs " << jobs;  // progress lines included
+      const auto got = files(out / (what + "-" + jobs));
+      EXPECT_EQ(got.size(), expected.size()) << what << " --jobs " << jobs;
+      for (const auto& [name, bytes] : expected) {
+        const auto it = got.find(name);
+        EXPECT_TRUE(it != got.end() && it->second == bytes) << what << " --jobs " << jobs << ": " << name;
+      }
+    }
+  }
+
+  TempDir tmp;
+  fs::path out = tmp / "out";
+};
+
+TEST_F(CliParallel, ADiscOnSeveralCoresGivesTheFilesOfOne) {
+  // Twelve audio tracks of different kinds and lengths, a data track among them; names from
+  // cdplayer.ini, one with a subfolder, two alike (the later one replaces the earlier).
+  const auto cue = makeDisc(tmp.path(), "disc",
+                            {"music:600", "music1:450", "noise:150", "tone440:520", "music2:300", "data:100",
+                             "music3:700", "tone1000:200", "music4:380", "noise:260", "music5:640", "music6:170",
+                             "tone330:410"});
+  const auto list = run("env HOME=" + shellQuote(tmp.path().string()) + " XDG_CONFIG_HOME=" +
+                        shellQuote((tmp / "config").string()) + " " + shellQuote(TESSALY_RIP_PATH) + " " +
+                        shellQuote(cue.string()) + " --list");
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  const std::string id = list.out.substr(list.out.find("DiscID: ") + 8, 6);
+  fs::create_directories(tmp / "config" / "tessaly");
+  writeFile(tmp / "config" / "tessaly" / "cdplayer.ini",
+            "[" + id + "]\r\n1=Live/Opening\r\n4=Same\r\n8=Same\r\n11=Closing words\r\n");
+  expectSameAsOneJob("default", {cue.string(), "--mp3", "--yes"}, 0);
+  EXPECT_TRUE(fs::exists(out / "default-2" / "Live" / "Opening.mp3"));
+  EXPECT_FALSE(fs::exists(out / "default-2" / "Track06.mp3"));  // the data track
+  for (const auto& [name, bytes] : files(out / "default-2")) {
+    TMP3Info tag;
+    tag.SetFilename((out / "default-2" / name).string());
+    EXPECT_TRUE(tag.Valid()) << name;
+  }
+  // Same.mp3 is the later track's (track 9, 380 sectors).
+  const auto decoded = run("mpg123 -q -w " + shellQuote((tmp / "same.wav").string()) + " " +
+                           shellQuote((out / "default-2" / "Same.mp3").string()));
+  EXPECT_EQ(decoded.exitCode, 0) << decoded.err;
+  EXPECT_EQ(fs::file_size(tmp / "same.wav"), 44u + 380u * 2352u);
+  // Another format and constant bit rate.
+  expectSameAsOneJob("mono", {cue.string(), "--mp3", "--yes", "--format", "mono22050", "--cbr", "--bitrate", "64",
+                              "--tracks", "1-5,7-9"},
+                     0);
+}
+
+TEST_F(CliParallel, WhereOneTrackAtATimeStopsTheRunOnSeveralCoresStops) {
+  const auto cue = makeDisc(tmp.path(), "disc",
+                            {"music:300", "music1:250", "noise:100", "tone440:320", "music2:200", "music3:280",
+                             "tone1000:150"});
+  // An existing file and no terminal to ask on: the run stops at it, the earlier ones done.
+  expectSameAsOneJob("exists", {cue.string(), "--mp3"}, 1, [](const fs::path& dir) {
+    fs::create_directories(dir);
+    writeFile(dir / "Track05.mp3", "old");
+  });
+  const auto exists = files(out / "exists-2");
+  EXPECT_EQ(exists.at("Track05.mp3"), "old");
+  EXPECT_TRUE(exists.count("Track04.mp3"));
+  EXPECT_FALSE(exists.count("Track06.mp3"));
+  // A folder where a file belongs: the failure ends the run there.
+  expectSameAsOneJob("folder", {cue.string(), "--mp3", "--yes"}, 1,
+                     [](const fs::path& dir) { fs::create_directories(dir / "Track04.mp3"); });
+  EXPECT_FALSE(fs::exists(out / "folder-2" / "Track05.mp3"));
+  // Two tracks of one name, without --yes: the second finds the first's file and stops.
+  const std::string ini = (tmp / "config" / "tessaly" / "cdplayer.ini").string();
+  const auto list = run("env HOME=" + shellQuote(tmp.path().string()) + " XDG_CONFIG_HOME=" +
+                        shellQuote((tmp / "config").string()) + " " + shellQuote(TESSALY_RIP_PATH) + " " +
+                        shellQuote(cue.string()) + " --list");
+  const std::string id = list.out.substr(list.out.find("DiscID: ") + 8, 6);
+  fs::create_directories(tmp / "config" / "tessaly");
+  writeFile(ini, "[" + id + "]\r\n2=Same\r\n5=Same\r\n");
+  expectSameAsOneJob("same", {cue.string(), "--mp3"}, 1);
+  EXPECT_FALSE(fs::exists(out / "same-2" / "Track07.mp3"));
+  EXPECT_TRUE(fs::exists(out / "same-2" / "Track05.mp3"));
+}
+
+TEST_F(CliParallel, CtrlCDuringAParallelRunKeepsWholeOrCancelledFiles) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"tone440:9000", "music:9000", "noise:9000"});  // two minutes each
+  auto decodedBytes = [&](const fs::path& mp3) {
+    const auto r = run("mpg123 -q -w " + shellQuote((tmp / "d.wav").string()) + " " + shellQuote(mp3.string()));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return fs::file_size(tmp / "d.wav") - 44;
+  };
+  // During the first track: it is cut and kept, tagged; the second, encoded beside it, is not
+  // kept, as one track at a time it would not have been begun.
+  const fs::path first = out / "first";
+  const Spawned a = spawnRip({cue.string(), "--mp3", "--jobs", "2", "--out", first.string()}, tmp.path(),
+                             "Track01: 10%", SIGINT);
+  EXPECT_EQ(a.exitCode, 130) << a.err;
+  EXPECT_NE(a.err.find("Track01: cancelled"), std::string::npos) << a.err;
+  EXPECT_LT(decodedBytes(first / "Track01.mp3"), 9000u * 2352u);
+  TMP3Info tag;
+  tag.SetFilename((first / "Track01.mp3").string());
+  EXPECT_TRUE(tag.Valid());
+  EXPECT_EQ(files(first).size(), 1u);  // no other file, no temporary one
+
+  // During the second: the first is whole, the second cut, the third never made.
+  const fs::path second = out / "second";
+  const Spawned b = spawnRip({cue.string(), "--mp3", "--jobs", "2", "--out", second.string()}, tmp.path(),
+                             "Track02: 10%", SIGINT);
+  EXPECT_EQ(b.exitCode, 130) << b.err;
+  EXPECT_EQ(b.out, (second / "Track01.mp3").string() + "\n");
+  EXPECT_EQ(decodedBytes(second / "Track01.mp3"), 9000u * 2352u);
+  EXPECT_LT(decodedBytes(second / "Track02.mp3"), 9000u * 2352u);
+  EXPECT_EQ(files(second).size(), 2u);
+}
+
+TEST_F(CliParallel, PeakMemoryStaysFlatWithTheTracksAndTheirLength) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's own memory hides the program's";
+#endif
+  const auto fewShort = makeDisc(tmp.path(), "few", {"music:1500", "music1:1500"});
+  const auto manyShort = makeDisc(tmp.path(), "many", {"music:1500", "music1:1500", "music2:1500", "music3:1500",
+                                                       "music4:1500", "music5:1500", "music6:1500", "music7:1500"});
+  const auto fewLong = makeDisc(tmp.path(), "long", {"music:13500", "music1:13500"});  // three minutes each
+  long least = 0, most = 0;
+  for (const auto& cue : {fewShort, manyShort, fewLong}) {
+    const Spawned r = spawnRip({cue.string(), "--mp3", "--jobs", "2", "--yes", "--out", out.string()}, tmp.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    least = least ? std::min(least, r.peakKiB) : r.peakKiB;
+    most = std::max(most, r.peakKiB);
+  }
+  EXPECT_LE(most - least, 4096) << least << " KiB to " << most << " KiB";
+}
+
+}  // namespace
