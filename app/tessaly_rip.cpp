@@ -558,9 +558,10 @@ int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<s
                             : o.output == Output::Raw ? TRunOutput::Raw
                                                       : TRunOutput::Wav;
   // Only MP3 needs encoding: the other outputs go one track at a time whatever --jobs says.
+  // A single track gains too: it is read while it is encoded.
   std::unique_ptr<TParallelRun> parallel;
   std::unique_ptr<TExtractionRun> single;
-  if (output == TRunOutput::Mp3 && o.jobs > 1 && tracks.size() > 1) {
+  if (output == TRunOutput::Mp3 && o.jobs > 1) {
     parallel = std::make_unique<TParallelRun>(host, ripper, coder, Settings, o.jobs);
     host.RowReport = [&] { return parallel->RowReport(); };
   } else {
