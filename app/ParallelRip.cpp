@@ -338,6 +338,7 @@ struct TParallelRun::State {
   void waitMain(uint64_t seen);
   bool cancelled();
   bool pendingName(const std::string& name, size_t before) const;
+  void releaseReported();
   void markDone(Job& j, std::exception_ptr failure);
 };
 
@@ -376,6 +377,7 @@ int TParallelRun::Perform() {
     for (;;) {
       const uint64_t before = s.seen();
       s.report();
+      s.releaseReported();
       if (s.ended || s.reported == s.rows.size()) break;
       s.waitMain(before);
     }
@@ -470,6 +472,7 @@ void TParallelRun::State::readRows(int total) {
 
   int ordinal = 0;
   for (size_t t = 0; t < ticked.size(); ++t) {
+    releaseReported();
     while (!ended && rows.size() - reported >= maxOpen) {
       const uint64_t before = seen();
       report();
@@ -734,6 +737,12 @@ void TParallelRun::State::report() {
     ++reported;
     finishRow(j);
   }
+}
+
+// Rows reported are done with: their memory goes, so that it stays flat over a disc. Called
+// where the reader holds no row.
+void TParallelRun::State::releaseReported() {
+  for (size_t i = 0; i < reported; ++i) rows[i].reset();
 }
 
 void TParallelRun::State::finishRow(Job& j) {

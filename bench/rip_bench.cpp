@@ -43,30 +43,56 @@ struct Measure {
 
 fs::path g_home;
 
-// Runs a program (output discarded) and measures its wall time and peak resident memory.
-Measure timed(const std::vector<std::string>& args) {
-  Measure m;
-  std::fflush(stdout);  // or the child repeats what is still buffered
+// Runs a program with its output discarded and measures its wall time and peak resident
+// memory. Called in a fresh process (this program run as "--measure"), so that the child's peak
+// is its own: a child forked from the benchmark itself starts out with the benchmark's pages.
+// Writes "SECONDS KIB OK" to descriptor 3.
+int measure(char** args) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
+    ::close(3);
     if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr) ||
         !std::freopen("/dev/null", "r", stdin))
       _exit(126);
-    setenv("HOME", g_home.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (g_home / "config").c_str(), 1);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
+    execvp(args[0], args);
     _exit(127);
   }
   int status = 0;
   rusage ru{};
   wait4(pid, &status, 0, &ru);
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.peakKiB = ru.ru_maxrss;
-  m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  const std::string line = std::to_string(seconds) + " " + std::to_string(ru.ru_maxrss) + " " + (ok ? "1" : "0") + "\n";
+  return ::write(3, line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0 : 1;
+}
+
+Measure timed(const std::vector<std::string>& args) {
+  Measure m;
+  int report[2];
+  if (pipe(report) != 0) return m;
+  std::fflush(stdout);  // or the child repeats what is still buffered
+  const pid_t pid = fork();
+  if (pid == 0) {
+    ::close(report[0]);
+    if (dup2(report[1], 3) < 0) _exit(126);
+    setenv("HOME", g_home.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (g_home / "config").c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>("/proc/self/exe"), const_cast<char*>("--measure")};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv("/proc/self/exe", argv.data());
+    _exit(127);
+  }
+  ::close(report[1]);
+  std::string line;
+  char buf[128];
+  for (ssize_t n; (n = ::read(report[0], buf, sizeof buf)) > 0;) line.append(buf, static_cast<size_t>(n));
+  ::close(report[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  int ok = 0;
+  if (std::sscanf(line.c_str(), "%lf %ld %d", &m.seconds, &m.peakKiB, &ok) == 3) m.ok = ok == 1;
   return m;
 }
 
@@ -169,6 +195,7 @@ const std::vector<std::string> kLameSettings{"--quiet", "--noreplaygain", "-V", 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--measure") return measure(argv + 2);
   bool quick = false, disc = true, memory = true;
   int rounds = 7, discRounds = 3;
   for (int i = 1; i < argc; ++i) {
