@@ -474,7 +474,9 @@ TEST_F(ExtractionWindow, LaterTicksOnlyRefreshTheBarAndAScreenshotMidRun) {
       QApplication::processEvents();
       const QString path = QStringLiteral(SCREENSHOT_DIR "/uprg.png");
       EXPECT_TRUE(w.grab().save(path)) << path.toStdString();
-      EXPECT_EQ(w.prgTotalProgress->PercentText(), QString::number(static_cast<int>(pos)) + QLatin1Char('%'));
+      // A tick may have moved the bar while the window repainted: the text follows the bar.
+      const int now = static_cast<int>(w.prgTotalProgress->Position());
+      EXPECT_EQ(w.prgTotalProgress->PercentText(), QString::number(now) + QLatin1Char('%'));
     }
   });
   EXPECT_TRUE(saved);
