@@ -27,9 +27,9 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_FUZZ=ON -DT
 cmake --build build-fuzz -j"$jobs" --target ini_fuzz tag_fuzz image_fuzz
 seconds="${TESSALY_FUZZ_SECONDS:-60}"
 # name, seed folder, largest input
-for spec in "ini_fuzz tests/fuzz/seeds 4096" "tag_fuzz tests/fuzz/seeds 4096" \
+for fuzzer in "ini_fuzz tests/fuzz/seeds 4096" "tag_fuzz tests/fuzz/seeds 4096" \
             "image_fuzz tests/fuzz/image-seeds 32768"; do
-  read -r f seeds len <<<"$spec"
+  read -r f seeds len <<<"$fuzzer"
   mkdir -p "build-fuzz/corpus-$f"
   "build-fuzz/$f" -max_total_time="$seconds" -max_len="$len" -timeout=30 -print_final_stats=1 \
     -artifact_prefix="build-fuzz/$f-" "build-fuzz/corpus-$f" "$seeds" 2>&1 | tail -n 3
