@@ -1,15 +1,12 @@
 #include "ParallelRip.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -20,7 +17,6 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <shared_mutex>
 #include <thread>
 
@@ -28,6 +24,7 @@
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
+#include "platform/output_file.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -56,162 +53,8 @@ bool entryExists(const std::string& name) {
   return ::lstat(name.c_str(), &st) == 0;  // a link, even a dangling one, is in the way too
 }
 
-// A track's MP3 file while it is written: a temporary file beside its name ("." + name +
-// ".tessaly-" + six characters, as the CD component names its own, so that a crashed rip's
-// leftover is cleared by the next rip of that name of either kind), locked for as long as its
-// writer lives, and put under its name when its row is reached. A symbolic link at the name is
-// replaced, never written through; a file the user made read-only is not replaced.
-class TempOutput {
- public:
-  explicit TempOutput(const std::string& name) : name_(name) {
-    const auto slash = name.rfind('/');
-    folder_ = slash == std::string::npos ? "." : name.substr(0, slash + (slash == 0 ? 1 : 0));
-    prefix_ = "." + name.substr(slash == std::string::npos ? 0 : slash + 1) + ".tessaly-";
-    struct stat st {};
-    mode_t keepMode = 0;
-    if (::lstat(name.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) throw EFCreateError(name, std::strerror(EISDIR));
-      if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) throw EFCreateError(name, "not a regular file");
-      if (S_ISREG(st.st_mode)) {
-        if (::access(name.c_str(), W_OK) != 0) throw EFCreateError(name, std::strerror(errno));
-        keepMode = st.st_mode & 07777;
-      }
-    }
-    removeLeftovers();
-    create();
-    if (keepMode) ::fchmod(fd_->get(), keepMode);
-  }
-  ~TempOutput() {
-    if (!placed_ && !tempName_.empty()) ::unlink(tempName_.c_str());
-  }
-  TempOutput(const TempOutput&) = delete;
-  TempOutput& operator=(const TempOutput&) = delete;
-
-  const std::string& Folder() const { return folder_; }
-  const std::string& TempName() const { return tempName_; }
-  uint64_t Written() const { return written_; }
-  std::string Reason() const { return std::strerror(error_ ? error_ : EIO); }
-
-  // Any write that stores fewer bytes than asked is a "Write error".
-  void Write(const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::write(fd_->get(), p + done, n - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error_ = w < 0 ? errno : ENOSPC;
-        throw ECDRIPError("Write error", Reason());
-      }
-      done += static_cast<size_t>(w);
-    }
-    written_ += n;
-    if (written_ - flushed_ >= kFlushStep) {
-      ::sync_file_range(fd_->get(), static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_),
-                        SYNC_FILE_RANGE_WRITE);
-      flushed_ = written_;
-    }
-  }
-  void WriteAt(off_t offset, const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::pwrite(fd_->get(), p + done, n - done, offset + static_cast<off_t>(done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error_ = w < 0 ? errno : ENOSPC;
-        throw ECDRIPError("Write error", Reason());
-      }
-      done += static_cast<size_t>(w);
-    }
-  }
-
-  // Flushes the file to the disk and closes it; false when audio may not have reached it.
-  bool Finish() {
-    bool ok = ::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS;
-    if (!ok) error_ = errno;
-    if (!fd_->Close() && ok) {
-      error_ = errno;
-      ok = false;
-    }
-    return ok;
-  }
-
-  // Puts the finished file under its name; EFCreateError when it cannot be given it.
-  void Place() {
-    if (::rename(tempName_.c_str(), name_.c_str()) != 0) {
-      const int err = errno;
-      ::unlink(tempName_.c_str());
-      tempName_.clear();
-      throw EFCreateError(name_, std::strerror(err));
-    }
-    placed_ = true;
-    platform::UniqueFd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) ::fsync(dir.get());
-  }
-
- private:
-  bool isOurTemporaryName(const char* entry) const {
-    const size_t len = std::strlen(entry);
-    if (len != prefix_.size() + kSuffixLength || std::strncmp(entry, prefix_.c_str(), prefix_.size()) != 0)
-      return false;
-    for (size_t i = prefix_.size(); i < len; ++i)
-      if (!std::isalnum(static_cast<unsigned char>(entry[i]))) return false;
-    return true;
-  }
-
-  // Removes the temporary files of this name that no living writer holds.
-  void removeLeftovers() const {
-    DIR* dir = ::opendir(folder_.c_str());
-    if (!dir) return;  // creating the file reports why
-    const int dfd = ::dirfd(dir);
-    while (const dirent* e = ::readdir(dir)) {
-      if (!isOurTemporaryName(e->d_name)) continue;
-      struct stat st {};
-      if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-      platform::UniqueFd f(::openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-      if (!f.valid() || ::flock(f.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a writer lives
-      struct stat held {};
-      if (::fstat(f.get(), &held) == 0 && held.st_ino == st.st_ino && held.st_dev == st.st_dev)
-        ::unlinkat(dfd, e->d_name, 0);
-    }
-    ::closedir(dir);
-  }
-
-  void create() {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device rd;
-    int lastError = EEXIST;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string temp = (folder_ == "/" ? "/" : folder_ + "/") + prefix_;
-      for (size_t i = 0; i < kSuffixLength; ++i) temp += kAlphabet[rd() % (sizeof kAlphabet - 1)];
-      fd_.emplace(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-      if (!fd_->valid()) {
-        lastError = errno;
-        if (errno == EEXIST) continue;
-        break;
-      }
-      // Locked, then checked to be still there: a cleaner that took it for a leftover in
-      // between has removed it, and another name is tried.
-      struct stat held {}, now {};
-      if (::flock(fd_->get(), LOCK_EX) != 0 || ::fstat(fd_->get(), &held) != 0 ||
-          ::lstat(temp.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev)
-        continue;
-      tempName_ = std::move(temp);
-      return;
-    }
-    throw EFCreateError(name_, std::strerror(lastError));
-  }
-
-  static constexpr size_t kSuffixLength = 6;
-  static constexpr uint64_t kFlushStep = 4 << 20;
-  std::string name_, folder_, prefix_, tempName_;
-  std::optional<platform::UniqueFd> fd_;
-  uint64_t written_ = 0;
-  uint64_t flushed_ = 0;
-  int error_ = 0;
-  bool placed_ = false;
-};
+// Why a write to a track's file failed, as the one-track run reports it.
+ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
 
 // A part of a track's PCM on its way to its encoder: a chunk buffer of the pool, or a range of
 // the track's spill file.
@@ -252,9 +95,9 @@ struct Job {
   bool done = false;            // nothing more happens to it: its row can be reported
   std::exception_ptr failure;
   bool stopped = false;         // the question was answered No
-  // The file, made by the reader, written by the encoder, placed by the reporter: one at a
-  // time, handed on under the lock.
-  std::unique_ptr<TempOutput> file;
+  // The file, made by the reader, written by the encoder, finished by it and put under its
+  // name by the reporter when the row is reached: one at a time, handed on under the lock.
+  std::unique_ptr<platform::OutputFile> file;
   // Where the reader puts the track's PCM when an encoder would otherwise wait; unnamed, so
   // it goes with its descriptor, crash or not.
   std::optional<platform::UniqueFd> spill;
@@ -591,7 +434,10 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
   } closer{*this, j};
 
   try {
-    j.file = std::make_unique<TempOutput>(j.name);
+    j.file = std::make_unique<platform::OutputFile>(j.name);
+  } catch (const platform::OutputFileError& e) {
+    markDone(j, std::make_exception_ptr(EFCreateError(e.name(), e.reason())));
+    return;
   } catch (...) {
     markDone(j, std::current_exception());
     return;
@@ -755,6 +601,8 @@ void TParallelRun::State::finishRow(Job& j) {
   if (j.file) {
     try {
       j.file->Place();
+    } catch (const platform::OutputFileError& e) {
+      if (!j.failure) j.failure = std::make_exception_ptr(EFCreateError(e.name(), e.reason()));
     } catch (...) {
       if (!j.failure) j.failure = std::current_exception();
     }
@@ -821,7 +669,7 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
           std::shared_lock shared(g_encoderTable);
           enc.EncodeChunk(block.data(), out.data(), written);
         }
-        j.file->Write(out.data(), written);
+        if (!j.file->Write(out.data(), written)) throw writeError(*j.file);
         carry = 0;
       }
     }
@@ -912,19 +760,19 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
           std::shared_lock shared(g_encoderTable);
           enc.EncodeLastChunk(block.data(), static_cast<uint32_t>(carry / 2), out.data(), n);
         }
-        j.file->Write(out.data(), n);
+        if (!j.file->Write(out.data(), n)) throw writeError(*j.file);
       }
       {
         std::shared_lock shared(g_encoderTable);
         enc.DeinitStream(out.data(), n);
       }
-      j.file->Write(out.data(), n);
+      if (!j.file->Write(out.data(), n)) throw writeError(*j.file);
       // The final header frame goes where the placeholder is; out serves, as it is free now.
       {
         std::shared_lock shared(g_encoderTable);
         enc.FinalHeaderFrame(out.data(), static_cast<uint32_t>(out.size()), n);
       }
-      if (n > 0 && n <= j.file->Written()) j.file->WriteAt(0, out.data(), n);
+      if (n > 0 && n <= j.file->Written() && !j.file->WriteAt(0, out.data(), n)) throw writeError(*j.file);
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
@@ -956,7 +804,7 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
       failure = std::current_exception();
     }
   }
-  if (!j.file->Finish() && !failure) failure = std::make_exception_ptr(ECDRIPError("Write error", j.file->Reason()));
+  if (!j.file->Finish() && !failure) failure = std::make_exception_ptr(writeError(*j.file));
   if (failure) {
     std::lock_guard lock(m);
     encoderFailed = true;

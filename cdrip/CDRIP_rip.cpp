@@ -1,24 +1,14 @@
 // TCDRIP extraction: one track into one WAV, raw PCM or MP3 file.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
 #include <climits>
-#include <cerrno>
 #include <cstring>
 #include <exception>
-#include <optional>
-#include <random>
 #include <vector>
 
 #include "CDRIP.h"
 #include "lame/LameCoder.h"
 #include "platform/events.h"
-#include "platform/unique_fd.h"
+#include "platform/output_file.h"
 
 EFCreateError::EFCreateError(const std::string& fileName, std::string reason)
     : std::runtime_error("Cannot create file " + fileName), reason_(std::move(reason)) {}
@@ -52,170 +42,8 @@ void wavHeader(uint8_t* h, const TFormatShape& shape, uint32_t dataSize) {
   put32(h + 40, dataSize);
 }
 
-// The output file. It is written under a temporary name beside its own ("." + name +
-// ".tessaly-" + six characters) and renamed over the name only when the track is closed, so a
-// process killed in any way, a power loss or a second writer leaves the old file or a whole
-// new one under the name, never a mixture. The writer holds a lock on its temporary file for
-// as long as it lives; an unlocked one is a crashed writer's leftover, removed by the next rip
-// of the same name. A symbolic link at the name is replaced, never written through.
-class OutputFile {
- public:
-  explicit OutputFile(const std::string& name) : name_(name) {
-    const auto slash = name.rfind('/');
-    folder_ = slash == std::string::npos ? "." : name.substr(0, slash + (slash == 0 ? 1 : 0));
-    prefix_ = "." + name.substr(slash == std::string::npos ? 0 : slash + 1) + ".tessaly-";
-    struct stat st {};
-    mode_t keepMode = 0;
-    if (::lstat(name.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) throw EFCreateError(name, std::strerror(EISDIR));
-      if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        throw EFCreateError(name, "not a regular file");
-      // A file the user made read-only is not replaced, as it could not be overwritten.
-      if (S_ISREG(st.st_mode)) {
-        if (::access(name.c_str(), W_OK) != 0) throw EFCreateError(name, std::strerror(errno));
-        keepMode = st.st_mode & 07777;
-      }
-    }
-    removeLeftovers();
-    create();
-    if (keepMode) ::fchmod(fd_->get(), keepMode);
-  }
-  ~OutputFile() {
-    if (!placed_ && !tempName_.empty()) ::unlink(tempName_.c_str());
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-
-  // Any write that stores fewer bytes than asked is a "Write error".
-  void Write(const void* data, size_t n) {
-    if (WriteSome(data, n) != n) throw ECDRIPError("Write error", Reason());
-    written_ += n;
-    // The disk starts on what was written while the rip goes on, so the flush at the close
-    // finds little left to do.
-    if (written_ - flushed_ >= kFlushStep) {
-      ::sync_file_range(fd_->get(), static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_),
-                        SYNC_FILE_RANGE_WRITE);
-      flushed_ = written_;
-    }
-  }
-  // Writes without a check, as the WAV header's first write is.
-  void WriteUnchecked(const void* data, size_t n) { written_ += WriteSome(data, n); }
-  void WriteAt(off_t offset, const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::pwrite(fd_->get(), p + done, n - done, offset + static_cast<off_t>(done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error_ = w < 0 ? errno : ENOSPC;
-        throw ECDRIPError("Write error", Reason());
-      }
-      done += static_cast<size_t>(w);
-    }
-  }
-  uint64_t Written() const { return written_; }
-  // Why the last write or close that failed did, in the system's words.
-  std::string Reason() const { return std::strerror(error_ ? error_ : EIO); }
-
-  // Closes the file and puts it under its name. False when the audio may not have reached the
-  // disk (a "Write error"); the file is placed all the same, as a file cut short by a write
-  // error is. Raises EFCreateError when it cannot be given its name.
-  bool Close() {
-    bool ok = ::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS;
-    if (!ok) error_ = errno;
-    if (!fd_->Close() && ok) {
-      error_ = errno;
-      ok = false;
-    }
-    if (::rename(tempName_.c_str(), name_.c_str()) != 0) {
-      const int err = errno;
-      ::unlink(tempName_.c_str());
-      tempName_.clear();
-      throw EFCreateError(name_, std::strerror(err));
-    }
-    placed_ = true;
-    platform::UniqueFd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) ::fsync(dir.get());
-    return ok;
-  }
-
- private:
-  size_t WriteSome(const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    size_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::write(fd_->get(), p + done, n - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error_ = w < 0 ? errno : ENOSPC;  // a write that stores nothing: the disk is full
-        break;
-      }
-      done += static_cast<size_t>(w);
-    }
-    return done;
-  }
-
-  bool isOurTemporaryName(const char* entry) const {
-    const size_t len = std::strlen(entry);
-    if (len != prefix_.size() + kSuffixLength || std::strncmp(entry, prefix_.c_str(), prefix_.size()) != 0)
-      return false;
-    for (size_t i = prefix_.size(); i < len; ++i)
-      if (!std::isalnum(static_cast<unsigned char>(entry[i]))) return false;
-    return true;
-  }
-
-  // Removes the temporary files of this name that no living writer holds.
-  void removeLeftovers() const {
-    DIR* dir = ::opendir(folder_.c_str());
-    if (!dir) return;  // creating the file reports why
-    const int dfd = ::dirfd(dir);
-    while (const dirent* e = ::readdir(dir)) {
-      if (!isOurTemporaryName(e->d_name)) continue;
-      struct stat st {};
-      if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
-      platform::UniqueFd f(::openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-      if (!f.valid() || ::flock(f.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a writer lives
-      struct stat held {};
-      if (::fstat(f.get(), &held) == 0 && held.st_ino == st.st_ino && held.st_dev == st.st_dev)
-        ::unlinkat(dfd, e->d_name, 0);
-    }
-    ::closedir(dir);
-  }
-
-  void create() {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device rd;
-    int lastError = EEXIST;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string temp = (folder_ == "/" ? "/" : folder_ + "/") + prefix_;
-      for (size_t i = 0; i < kSuffixLength; ++i) temp += kAlphabet[rd() % (sizeof kAlphabet - 1)];
-      fd_.emplace(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-      if (!fd_->valid()) {
-        lastError = errno;
-        if (errno == EEXIST) continue;
-        break;
-      }
-      // Locked, then checked to be still there: a cleaner that took it for a leftover in
-      // between has removed it, and another name is tried.
-      struct stat held {}, now {};
-      if (::flock(fd_->get(), LOCK_EX) != 0 || ::fstat(fd_->get(), &held) != 0 ||
-          ::lstat(temp.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev)
-        continue;
-      tempName_ = std::move(temp);
-      return;
-    }
-    throw EFCreateError(name_, std::strerror(lastError));
-  }
-
-  static constexpr size_t kSuffixLength = 6;
-  static constexpr uint64_t kFlushStep = 4 << 20;
-  std::string name_, folder_, prefix_, tempName_;
-  std::optional<platform::UniqueFd> fd_;
-  uint64_t written_ = 0;
-  uint64_t flushed_ = 0;  // bytes the disk was asked to start on
-  int error_ = 0;         // errno of the last failed write or close
-  bool placed_ = false;
-};
+// Why a write to the output file failed, as the extraction reports it.
+ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
 
 }  // namespace
 
@@ -256,7 +84,7 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
 
   std::exception_ptr failure;
   std::string name;
-  std::unique_ptr<OutputFile> file;
+  std::unique_ptr<platform::OutputFile> file;
   const bool encoding = Encode && coder_;
   bool streamOpen = false;
   bool wavHeaderWritten = false;
@@ -270,7 +98,13 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     // here, so the file parses however it is cut short; they are set to what was really
     // written when the file is closed.
     name = Encode ? ChangeFileExt(fileName, ".mp3") : fileName;
-    file = std::make_unique<OutputFile>(name);
+    // Written under a temporary name and renamed over the name when the track is closed, so
+    // a killed rip or a second writer never leaves a mixture under the name.
+    try {
+      file = std::make_unique<platform::OutputFile>(name);
+    } catch (const platform::OutputFileError& e) {
+      throw EFCreateError(e.name(), e.reason());
+    }
     if (wav) {
       uint8_t header[kWavHeaderBytes];
       wavHeader(header, shape, static_cast<uint32_t>(expected));
@@ -304,12 +138,12 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
             std::memcpy(block.data(), ripBuffer.data() + pos, blockBytes);
             uint32_t n = 0;
             coder_->EncodeChunk(block.data(), outBuffer.data(), n);
-            file->Write(outBuffer.data(), n);
+            if (!file->Write(outBuffer.data(), n)) throw writeError(*file);
           }
           carry = total - pos;
           std::memmove(ripBuffer.data(), ripBuffer.data() + pos, carry);
         } else if (!Encode) {
-          file->Write(ripBuffer.data(), static_cast<size_t>(numBytes));
+          if (!file->Write(ripBuffer.data(), static_cast<size_t>(numBytes))) throw writeError(*file);
         }
       }
       if (status == CDEX_JITTER_ERROR) {
@@ -335,15 +169,15 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
       if (carry > 0) {
         std::memcpy(block.data(), ripBuffer.data(), carry);
         coder_->EncodeLastChunk(block.data(), static_cast<uint32_t>(carry / 2), outBuffer.data(), n);
-        file->Write(outBuffer.data(), n);
+        if (!file->Write(outBuffer.data(), n)) throw writeError(*file);
       }
       coder_->DeinitStream(outBuffer.data(), n);
-      file->Write(outBuffer.data(), n);
+      if (!file->Write(outBuffer.data(), n)) throw writeError(*file);
       // The stream began with a placeholder header frame; fill it in now that the encoder
       // knows the length, so players show the duration and play gaplessly.
       std::vector<uint8_t> tag(outBuffer.size());
       coder_->FinalHeaderFrame(tag.data(), static_cast<uint32_t>(tag.size()), n);
-      if (n > 0 && n <= file->Written()) file->WriteAt(0, tag.data(), n);
+      if (n > 0 && n <= file->Written() && !file->WriteAt(0, tag.data(), n)) throw writeError(*file);
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
@@ -356,9 +190,9 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
       const uint64_t data = file->Written() >= kWavHeaderBytes ? file->Written() - kWavHeaderBytes : 0;
       uint8_t sizes[4];
       put32(sizes, static_cast<uint32_t>(data + 36));
-      file->WriteAt(4, sizes, 4);
+      if (!file->WriteAt(4, sizes, 4)) throw writeError(*file);
       put32(sizes, static_cast<uint32_t>(data));
-      file->WriteAt(40, sizes, 4);
+      if (!file->WriteAt(40, sizes, 4)) throw writeError(*file);
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
@@ -370,7 +204,9 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     try {
       const bool closed = file->Close();
       outputFileName_ = name;
-      if (!closed && !failure) failure = std::make_exception_ptr(ECDRIPError("Write error", file->Reason()));
+      if (!closed && !failure) failure = std::make_exception_ptr(writeError(*file));
+    } catch (const platform::OutputFileError& e) {
+      if (!failure) failure = std::make_exception_ptr(EFCreateError(e.name(), e.reason()));
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }

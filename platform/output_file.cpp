@@ -1,0 +1,167 @@
+#include "output_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace platform {
+
+OutputFile::OutputFile(const std::string& name) : name_(name) {
+  const auto slash = name.rfind('/');
+  folder_ = slash == std::string::npos ? "." : name.substr(0, slash + (slash == 0 ? 1 : 0));
+  prefix_ = "." + name.substr(slash == std::string::npos ? 0 : slash + 1) + ".tessaly-";
+  struct stat st {};
+  mode_t keepMode = 0;
+  if (::lstat(name.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw OutputFileError(name, std::strerror(EISDIR));
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) throw OutputFileError(name, "not a regular file");
+    // A file the user made read-only is not replaced, as it could not be overwritten.
+    if (S_ISREG(st.st_mode)) {
+      if (::access(name.c_str(), W_OK) != 0) throw OutputFileError(name, std::strerror(errno));
+      keepMode = st.st_mode & 07777;
+    }
+  }
+  removeLeftovers();
+  create();
+  if (keepMode) ::fchmod(fd_->get(), keepMode);
+}
+
+OutputFile::~OutputFile() {
+  if (!placed_ && !tempName_.empty()) ::unlink(tempName_.c_str());
+}
+
+std::string OutputFile::Reason() const { return std::strerror(error_ ? error_ : EIO); }
+
+bool OutputFile::Write(const void* data, size_t n) {
+  if (writeSome(data, n) != n) return false;
+  written_ += n;
+  // The disk starts on what was written while the writer goes on, so the flush at the close
+  // finds little left to do.
+  if (written_ - flushed_ >= kFlushStep) {
+    ::sync_file_range(fd_->get(), static_cast<off_t>(flushed_), static_cast<off_t>(written_ - flushed_),
+                      SYNC_FILE_RANGE_WRITE);
+    flushed_ = written_;
+  }
+  return true;
+}
+
+void OutputFile::WriteUnchecked(const void* data, size_t n) { written_ += writeSome(data, n); }
+
+bool OutputFile::WriteAt(off_t offset, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::pwrite(fd_->get(), p + done, n - done, offset + static_cast<off_t>(done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      error_ = w < 0 ? errno : ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+bool OutputFile::Finish() {
+  bool ok = ::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS;
+  if (!ok) error_ = errno;
+  if (!fd_->Close() && ok) {
+    error_ = errno;
+    ok = false;
+  }
+  return ok;
+}
+
+void OutputFile::Place() {
+  if (::rename(tempName_.c_str(), name_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(tempName_.c_str());
+    tempName_.clear();
+    throw OutputFileError(name_, std::strerror(err));
+  }
+  placed_ = true;
+  UniqueFd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) ::fsync(dir.get());
+}
+
+bool OutputFile::Close() {
+  const bool ok = Finish();
+  Place();
+  return ok;
+}
+
+size_t OutputFile::writeSome(const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd_->get(), p + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      error_ = w < 0 ? errno : ENOSPC;  // a write that stores nothing: the disk is full
+      break;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return done;
+}
+
+bool OutputFile::isOurTemporaryName(const char* entry) const {
+  const size_t len = std::strlen(entry);
+  if (len != prefix_.size() + kSuffixLength || std::strncmp(entry, prefix_.c_str(), prefix_.size()) != 0)
+    return false;
+  for (size_t i = prefix_.size(); i < len; ++i)
+    if (!std::isalnum(static_cast<unsigned char>(entry[i]))) return false;
+  return true;
+}
+
+// Removes the temporary files of this name that no living writer holds.
+void OutputFile::removeLeftovers() const {
+  DIR* dir = ::opendir(folder_.c_str());
+  if (!dir) return;  // creating the file reports why
+  const int dfd = ::dirfd(dir);
+  while (const dirent* e = ::readdir(dir)) {
+    if (!isOurTemporaryName(e->d_name)) continue;
+    struct stat st {};
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    UniqueFd f(::openat(dfd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!f.valid() || ::flock(f.get(), LOCK_EX | LOCK_NB) != 0) continue;  // a writer lives
+    struct stat held {};
+    if (::fstat(f.get(), &held) == 0 && held.st_ino == st.st_ino && held.st_dev == st.st_dev)
+      ::unlinkat(dfd, e->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+void OutputFile::create() {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device rd;
+  int lastError = EEXIST;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = (folder_ == "/" ? "/" : folder_ + "/") + prefix_;
+    for (size_t i = 0; i < kSuffixLength; ++i) temp += kAlphabet[rd() % (sizeof kAlphabet - 1)];
+    fd_.emplace(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd_->valid()) {
+      lastError = errno;
+      if (errno == EEXIST) continue;
+      break;
+    }
+    // Locked, then checked to be still there: a cleaner that took it for a leftover in
+    // between has removed it, and another name is tried.
+    struct stat held {}, now {};
+    if (::flock(fd_->get(), LOCK_EX) != 0 || ::fstat(fd_->get(), &held) != 0 ||
+        ::lstat(temp.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev)
+      continue;
+    tempName_ = std::move(temp);
+    return;
+  }
+  throw OutputFileError(name_, std::strerror(lastError));
+}
+
+}  // namespace platform
