@@ -225,7 +225,12 @@ TEST_F(CliParallel, CtrlCDuringAParallelRunKeepsWholeOrCancelledFiles) {
   EXPECT_EQ(b.exitCode, 130) << b.err;
   EXPECT_EQ(b.out, (second / "Track01.mp3").string() + "\n");
   EXPECT_EQ(decodedBytes(second / "Track01.mp3"), 9000u * 2352u);
-  EXPECT_LT(decodedBytes(second / "Track02.mp3"), 9000u * 2352u);
+  // Its encoder may already have finished it from the buffered sound by the time its progress
+  // is shown: then it is whole, otherwise cut; either way decodable and tagged.
+  EXPECT_LE(decodedBytes(second / "Track02.mp3"), 9000u * 2352u);
+  TMP3Info tag2;
+  tag2.SetFilename((second / "Track02.mp3").string());
+  EXPECT_TRUE(tag2.Valid());
   EXPECT_EQ(files(second).size(), 2u);
 }
 
