@@ -18,12 +18,8 @@
 #include "mp3info/MP3Info.h"
 #include "platform/unique_fd.h"
 
-namespace {
-
-constexpr const char* kWavExt = ".wav";
-
-// StrToInt: the whole text a decimal integer, or the conversion error.
-int trackIndexOf(const std::string& text) {
+int RowTrackIndexOf(const std::string& text) {
+  // As StrToInt: the whole text a decimal integer, or the conversion error.
   errno = 0;
   char* end = nullptr;
   const long v = std::strtol(text.c_str(), &end, 10);
@@ -32,10 +28,15 @@ int trackIndexOf(const std::string& text) {
   return static_cast<int>(v);
 }
 
-bool entryExists(const std::string& name) {
-  struct stat st{};
+bool OutputNameTaken(const std::string& name) {
+  struct stat st {};
   return ::lstat(name.c_str(), &st) == 0;  // a link, even a dangling one, is in the way too
 }
+
+namespace {
+
+constexpr const char* kWavExt = ".wav";
+
 
 // Notes whether the CD component reported progress while it is alive, and hands every report
 // on to the handler that was there. A track whose ripper opened reports at least once; one the
@@ -147,7 +148,7 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
   host_.ShowStatus(row, "Extract " + caption + " (" + std::to_string(ordinal) + " of " + std::to_string(total) + ")...");
 
   // The track first: a blank title falls back to the track list's own text for it.
-  const int trackIndex = trackIndexOf(host_.RowTrackIndex(row));
+  const int trackIndex = RowTrackIndexOf(host_.RowTrackIndex(row));
   const std::string& entryText = ripper_.Tracks().Strings(trackIndex);
 
   std::string name = RunOutputFileName(settings_.OutDir, caption, entryText);
@@ -157,7 +158,7 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
   lastName_ = name;
   host_.ShowPath("To " + name);
 
-  if (settings_.AskOverwrite && entryExists(name)) {
+  if (settings_.AskOverwrite && OutputNameTaken(name)) {
     lastAnswer_ = host_.AskOverwrite(name);
     if (lastAnswer_ == oaNo) {
       stop_ = true;

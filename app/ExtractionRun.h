@@ -69,6 +69,12 @@ class EBadTrackIndex : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A row's track index as a number: the whole text a decimal integer, else EBadTrackIndex with
+// the conversion error's text.
+int RowTrackIndexOf(const std::string& text);
+// Whether something (a file, a folder, a link, even a dangling one) stands at an output name.
+bool OutputNameTaken(const std::string& name);
+
 // A tag that could not be written into a finished MP3 file.
 class ETagNotWritten : public std::runtime_error {
  public:

@@ -38,20 +38,6 @@ std::shared_mutex g_encoderTable;
 // Temporary PCM read ahead of the encoders, at most: beyond it the reader waits for them.
 constexpr uint64_t kSpillLimit = uint64_t{512} << 20;
 
-// StrToInt: the whole text a decimal integer, or the conversion error.
-int trackIndexOf(const std::string& text) {
-  errno = 0;
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
-    throw EBadTrackIndex("'" + text + "' is not a valid integer value");
-  return static_cast<int>(v);
-}
-
-bool entryExists(const std::string& name) {
-  struct stat st {};
-  return ::lstat(name.c_str(), &st) == 0;  // a link, even a dangling one, is in the way too
-}
 
 // Why a write to a track's file failed, as the one-track run reports it.
 ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
@@ -336,7 +322,7 @@ void TParallelRun::State::readRows(int total) {
 
     // The name as TExtractionRun builds it; a failure is the row's, raised when it is reached.
     try {
-      const int trackIndex = trackIndexOf(host.RowTrackIndex(row));
+      const int trackIndex = RowTrackIndexOf(host.RowTrackIndex(row));
       const std::string& entryText = ripper.Tracks().Strings(trackIndex);
       std::string name = RunOutputFileName(settings.OutDir, j.caption, entryText);
       CreateRunFolders(RunOutputFolder(settings.OutDir), name);
@@ -351,7 +337,7 @@ void TParallelRun::State::readRows(int total) {
     // The question comes in its place: once every row before it is finished and shown, as
     // the files the question is about are then on the disk as the one-track-at-a-time run
     // leaves them. A name an earlier row of this run still writes is such a file too.
-    if (settings.AskOverwrite && (entryExists(j.name) || pendingName(j.name, index))) {
+    if (settings.AskOverwrite && (OutputNameTaken(j.name) || pendingName(j.name, index))) {
       while (!ended && reported < index) {
         const uint64_t before = seen();
         report();
@@ -359,7 +345,7 @@ void TParallelRun::State::readRows(int total) {
       }
       if (ended) return;
       report();  // this row's status and path lines
-      if (entryExists(j.name)) {
+      if (OutputNameTaken(j.name)) {
         lastAnswer = host.AskOverwrite(j.name);
         if (lastAnswer == oaNo) {
           j.stopped = true;
