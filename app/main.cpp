@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (a == "--version") {
-      std::puts("Tessaly 2.3");
+      std::puts("Tessaly " TESSALY_VERSION);
       return 0;
     }
     if (a.size() > 1 && a[0] == '-') {

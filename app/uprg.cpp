@@ -10,7 +10,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include "app/ExtractionRun.h"
+#include "run/ExtractionRun.h"
 #include "app/globals.h"
 #include "app/globals_dialog.h"
 #include "cdrip/CDRIP.h"

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -52,7 +53,7 @@ struct Drive {
   std::unique_ptr<CdIo_t, CdioCloser> cdio;
   bool trayOpen = false;
   std::vector<TOCENTRY> toc;  // tracks, then the lead-out
-  TempFolder shim;            // see openCueByItsFileLine (cdrip_lib.cpp)
+  TempFolder shim;            // see openImage (cdrip_image.cpp)
 };
 
 // The selected drive, or null.
@@ -67,5 +68,28 @@ void closeCdio(Drive& d);
 bool ripperOpen();
 // Stops playback of any drive; called before a drive change, an extraction and de-init.
 void stopPlayback();
+
+// --- disc images (cdrip_image.cpp) ---
+
+// The last sector a CD can address is 99:59:74, LSN 449849; a lead-out past it is a claim no
+// disc can make.
+constexpr int32_t kMaxLeadOut = 449850;
+// Why the last attempt to open an image failed (also what libcdio's log said last).
+extern std::string g_openProblem;
+// The files each image drive's audio is read from, by the image's path, one per line.
+extern std::map<std::string, std::string> g_dataFiles;
+// Set in the child process that probes an image: an assertion there ends it.
+extern bool g_inProbeChild;
+// A libcdio handle on the image, once a child process read it unharmed; null with
+// g_openProblem set when it cannot be read.
+CdIo_t* openImage(Drive& d);
+// The TOC as libcdio reports it: tracks, then the lead-out; empty when it reports no track.
+std::vector<TOCENTRY> readTocEntries(CdIo_t* p);
+// Empty when the TOC can be true of a CD; else why not.
+std::string implausibleToc(const std::vector<TOCENTRY>& toc);
+// Reads n audio sectors of an image's handle (the ripper's and the player's image reads).
+driver_return_code_t readAudioSectors(CdIo_t* p, void* buf, lsn_t lsn, uint32_t n);
+// Drops what the library knows of every image (de-init).
+void forgetImages();
 
 }  // namespace cdrip_internal

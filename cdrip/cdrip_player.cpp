@@ -5,6 +5,7 @@
 // libcdio handle belong to the playback thread alone, so the caller's own reads of the drive
 // never race it.
 #include "cdrip_player.h"
+#include "cdrip_internal.h"
 
 #include <pulse/pulseaudio.h>
 #include <pulse/rtclock.h>
@@ -257,7 +258,7 @@ void onTailPlayed(pa_mainloop_api*, pa_time_event*, const timeval*, void* sessio
 // Plain reads, no error correction: playback must not stall. A sector that fails once more on
 // its own plays as silence.
 void readSectors(CdIo_t* p, int32_t lsn, int32_t n, uint8_t* out) {
-  if (cdio_read_audio_sectors(p, out, lsn, static_cast<uint32_t>(n)) == DRIVER_OP_SUCCESS) return;
+  if (cdrip_internal::readAudioSectors(p, out, lsn, static_cast<uint32_t>(n)) == DRIVER_OP_SUCCESS) return;
   for (int32_t i = 0; i < n; ++i) {
     uint8_t* sector = out + static_cast<size_t>(i) * kSectorBytes;
     if (cdio_read_audio_sector(p, sector, lsn + i) == DRIVER_OP_SUCCESS) continue;

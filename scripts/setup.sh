@@ -11,6 +11,8 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils
   xvfb xdotool xauth desktop-file-utils appstream
   openbox x11-utils qt6-qpa-plugins
+  libdiscid-dev libcurl4-openssl-dev nlohmann-json3-dev libtag1-dev libflac++-dev zlib1g-dev
+  flac python3-mutagen python3
 )
 
 missing=()

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <map>
 
-#include "app/ExtractionRun.h"
-#include "app/ParallelRip.h"
-#include "app/RipProblems.h"
+#include "run/ExtractionRun.h"
+#include "run/ParallelRip.h"
+#include "run/RipProblems.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
 #include "fake_cdrip.h"

@@ -2,7 +2,7 @@
 // refuses to open a track. The refusal must not pass for a finished track.
 #include <gtest/gtest.h>
 
-#include "app/ExtractionRun.h"
+#include "run/ExtractionRun.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
 #include "fake_cdrip.h"

@@ -9,7 +9,7 @@
 #include <functional>
 #include <set>
 
-#include "app/ExtractionRun.h"
+#include "run/ExtractionRun.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"

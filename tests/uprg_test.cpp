@@ -16,7 +16,7 @@
 #include <functional>
 #include <set>
 
-#include "app/ExtractionRun.h"
+#include "run/ExtractionRun.h"
 #include "app/globals.h"
 #include "app/globals_dialog.h"
 #include "app/uprg.h"

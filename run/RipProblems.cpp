@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/ParallelRip.h"
+#include "run/ParallelRip.h"
 #include "cdrip/CDRIP.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ExtractionRun.h"
+#include "run/ExtractionRun.h"
 
 class TCDRIP;
 class TLameCoder;

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/ExtractionRun.h"
-#include "app/ParallelRip.h"
-#include "app/RipProblems.h"
+#include "run/ExtractionRun.h"
+#include "run/ParallelRip.h"
+#include "run/RipProblems.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
@@ -108,6 +108,7 @@ std::string helpText() {
          "                     MP3 needs encoding: WAV and raw rips go one track at a time.\n"
          "\n"
          "  --help             show this text and exit\n"
+         "  --version          show the version and exit\n"
          "\n"
          "Titles and names are printed with control characters escaped as \\xHH.\n"
          "Ctrl-C, SIGTERM and SIGHUP cancel the track being ripped and keep what was written\n"
@@ -261,6 +262,9 @@ Options parseArgs(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       const std::string text = helpText();
       std::fwrite(text.data(), 1, text.size(), stdout);
+      std::exit(finish(0));
+    } else if (a == "--version") {
+      std::fputs("Tessaly " TESSALY_VERSION "\n", stdout);
       std::exit(finish(0));
     } else if (a == "--list") {
       o.list = true;
