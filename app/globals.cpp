@@ -90,6 +90,7 @@ bool LoadSettings() {
   Settings.Original = readBool(file, "MP3", "Original", false) ? -1 : 0;
   Settings.CRC = readBool(file, "MP3", "CRC", true) ? -1 : 0;
   Settings.bPrivate = readBool(file, "MP3", "bPrivate", false) ? -1 : 0;
+  LoadMoreSettings(file);
   return true;
 }
 
@@ -112,6 +113,7 @@ void SaveSettings() {
   write(file, "MP3", "Original", boolText(s.Original));
   write(file, "MP3", "CRC", boolText(s.CRC));
   write(file, "MP3", "bPrivate", boolText(s.bPrivate));
+  SaveMoreSettings(file);
 }
 
 namespace {

@@ -31,6 +31,36 @@ struct TMP3Settings {
 TMP3Settings StartupSettings();
 extern TMP3Settings Settings;
 
+// Settings beyond the MP3 record, in the same file (globals_more.cpp): the formats, tags and
+// names of the files, the encoders, the look-ups, the drive, the rip log. Read by LoadSettings,
+// written by SaveSettings; out-of-range values read as the default.
+struct TMoreSettings {
+  int32_t FlacLevel = 5;                   // [FLAC] Level, 0..8
+  bool FullTags = true;                    // [Tags] Full: artist, album, track number...
+  std::string NamePattern = "%title%";     // [System] NamePattern
+  int32_t Jobs = 0;                        // [System] Jobs: encoders, 0 = the number of cores
+  bool RipLog = true;                      // [System] RipLog: a log beside the files
+  bool LookupAutomatic = true;             // [Lookup] Automatic: ask when a disc has no names
+  std::string LookupServer = "https://musicbrainz.org";           // [Lookup] Server
+  std::string AccurateRipServer = "http://www.accuraterip.com";  // [Lookup] AccurateRip
+  int32_t ReadOffset = 0;                  // [Drive] ReadOffset, samples, signed
+  int32_t Retries = 20;                    // [Drive] Retries per sector
+};
+extern TMoreSettings MoreSettings;
+void LoadMoreSettings(const std::filesystem::path& file);
+void SaveMoreSettings(const std::filesystem::path& file);
+// The MusicBrainz server: $TESSALY_MUSICBRAINZ_URL when set, else [Lookup] Server; no "/" at
+// its end.
+std::string MusicBrainzServer();
+// The AccurateRip server: $TESSALY_ACCURATERIP_URL when set, else [Lookup] AccurateRip.
+std::string AccurateRipServer();
+// A drive's read offset: [Drive <name>] ReadOffset when that section has it, else
+// [Drive] ReadOffset.
+int32_t DriveReadOffset(const std::string& driveName);
+// Whether the read offset of this drive was set by the user anywhere (a rip with offset 0 from
+// a drive whose offset nobody set cannot be matched against other drives' rips).
+bool DriveReadOffsetKnown(const std::string& driveName);
+
 // A value that cannot be written: "Unable to write to <file>".
 class EIniFileException : public std::runtime_error {
  public:
