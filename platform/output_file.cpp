@@ -7,23 +7,47 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <utility>
 
 namespace platform {
+
+namespace {
+
+// The longest file name the folder's file system takes.
+size_t nameMax(const std::string& folder) {
+  const long n = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return n > 0 ? static_cast<size_t>(n) : NAME_MAX;
+}
+
+}  // namespace
+
+std::string OutputFile::TemporaryStem(const std::string& base, size_t nameMax) {
+  const size_t room = nameMax > kDecorationLength ? nameMax - kDecorationLength : 1;
+  if (base.size() <= room) return base;
+  // Cut before a UTF-8 continuation byte never: the stem stays valid text.
+  size_t cut = room;
+  while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+  return base.substr(0, cut);
+}
 
 OutputFile::OutputFile(const std::string& name) : name_(name) {
   const auto slash = name.rfind('/');
   folder_ = slash == std::string::npos ? "." : name.substr(0, slash + (slash == 0 ? 1 : 0));
-  prefix_ = "." + name.substr(slash == std::string::npos ? 0 : slash + 1) + ".tessaly-";
+  prefix_ = "." + TemporaryStem(name.substr(slash == std::string::npos ? 0 : slash + 1), nameMax(folder_)) + ".tessaly-";
   struct stat st {};
   mode_t keepMode = 0;
   if (::lstat(name.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw OutputFileError(name, std::strerror(EISDIR));
     if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) throw OutputFileError(name, "not a regular file");
-    // A file the user made read-only is not replaced, as it could not be overwritten.
+    // A file the user made read-only is not replaced, as it could not be overwritten. Its
+    // owner's write bit says so whoever runs the rip (root may write anything); access() adds
+    // the files of others that this user may not write.
     if (S_ISREG(st.st_mode)) {
+      if ((st.st_mode & S_IWUSR) == 0) throw OutputFileError(name, std::strerror(EACCES));
       if (::access(name.c_str(), W_OK) != 0) throw OutputFileError(name, std::strerror(errno));
       keepMode = st.st_mode & 07777;
     }
@@ -70,8 +94,17 @@ bool OutputFile::WriteAt(off_t offset, const void* data, size_t n) {
 }
 
 bool OutputFile::Finish() {
+  if (!fd_->valid()) return error_ == 0;
   bool ok = ::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS;
   if (!ok) error_ = errno;
+  // A copy of the descriptor keeps the lock until the file has its name: a finished file
+  // waiting for its turn is no crashed writer's leftover. Closing the first still reports
+  // what the file system says at a close.
+  lock_ = UniqueFd(::dup(fd_->get()));
+  if (!lock_.valid()) {
+    lock_ = std::move(*fd_);
+    return ok;
+  }
   if (!fd_->Close() && ok) {
     error_ = errno;
     ok = false;
@@ -84,9 +117,11 @@ void OutputFile::Place() {
     const int err = errno;
     ::unlink(tempName_.c_str());
     tempName_.clear();
+    lock_.Close();
     throw OutputFileError(name_, std::strerror(err));
   }
   placed_ = true;
+  lock_.Close();
   UniqueFd dir(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.valid()) ::fsync(dir.get());
 }
@@ -153,14 +188,22 @@ void OutputFile::create() {
       break;
     }
     // Locked, then checked to be still there: a cleaner that took it for a leftover in
-    // between has removed it, and another name is tried.
+    // between has removed it, and another name is tried. A file system without locks
+    // (ENOLCK, as some network ones) is written unlocked: its cleaners cannot tell a
+    // leftover either, so they remove nothing there.
+    if (::flock(fd_->get(), LOCK_EX) != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != ENOSYS) {
+      lastError = errno;
+      ::unlink(temp.c_str());
+      break;
+    }
     struct stat held {}, now {};
-    if (::flock(fd_->get(), LOCK_EX) != 0 || ::fstat(fd_->get(), &held) != 0 ||
-        ::lstat(temp.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev)
+    if (::fstat(fd_->get(), &held) != 0 || ::lstat(temp.c_str(), &now) != 0 || now.st_ino != held.st_ino ||
+        now.st_dev != held.st_dev)
       continue;
     tempName_ = std::move(temp);
     return;
   }
+  fd_.reset();
   throw OutputFileError(name_, std::strerror(lastError));
 }
 

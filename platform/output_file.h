@@ -2,11 +2,12 @@
 // when it is finished, so a process killed in any way, a power loss or a second writer leaves
 // the old file or a whole new one under the name, never a mixture.
 //
-// The temporary name is "." + name + ".tessaly-" + six characters; the CD component's files
-// and tessaly-rip's share it, so a crashed rip's leftover is cleared by the next rip of that
-// name of either kind. The writer holds a lock on its temporary file for as long as it lives;
-// an unlocked one is a crashed writer's leftover, removed when a writer of the same name is
-// made. A symbolic link at the name is replaced, never written through; a file the user made
+// The temporary name is "." + name + ".tessaly-" + six characters, the name cut short where
+// that would pass the longest name the file system takes; the CD component's files and
+// tessaly-rip's share it, so a crashed rip's leftover is cleared by the next rip of that name
+// of either kind. The writer holds a lock on its temporary file until the file has its name
+// or the writer is gone; an unlocked one is a crashed writer's leftover, removed when a writer
+// of the same name is made. Where the file system has no locks, nothing is taken for one. A symbolic link at the name is replaced, never written through; a file the user made
 // read-only is not replaced.
 #pragma once
 
@@ -57,14 +58,18 @@ class OutputFile {
   void WriteUnchecked(const void* data, size_t n);
   [[nodiscard]] bool WriteAt(off_t offset, const void* data, size_t n);
 
-  // Flushes the file to the disk and closes it; false when what was written may not have
-  // reached it.
+  // Flushes the file to the disk and closes it (the lock stays until Place); false when what
+  // was written may not have reached it.
   [[nodiscard]] bool Finish();
   // Puts the finished file under its name and makes the rename durable; OutputFileError when
   // it cannot be given it (the temporary file is then removed).
   void Place();
   // Finish, then Place whatever Finish said: a file cut short by a write error is placed too.
   [[nodiscard]] bool Close();
+
+  // The part of a file name that its temporary name keeps, so that the temporary name fits
+  // in nameMax bytes; cut at a character's boundary.
+  static std::string TemporaryStem(const std::string& base, size_t nameMax);
 
  private:
   size_t writeSome(const void* data, size_t n);
@@ -73,9 +78,11 @@ class OutputFile {
   void create();
 
   static constexpr size_t kSuffixLength = 6;
+  static constexpr size_t kDecorationLength = 1 + 9 + kSuffixLength;  // "." stem ".tessaly-" suffix
   static constexpr uint64_t kFlushStep = 4 << 20;
   std::string name_, folder_, prefix_, tempName_;
   std::optional<UniqueFd> fd_;
+  UniqueFd lock_;  // the finished file's lock, until it has its name
   uint64_t written_ = 0;
   uint64_t flushed_ = 0;  // bytes the disk was asked to start on
   int error_ = 0;         // errno of the last failed write or close
