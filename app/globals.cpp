@@ -1,9 +1,14 @@
 #include "globals.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <stdexcept>
 
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -17,8 +22,15 @@ TMP3Settings StartupSettings() {
 
 TMP3Settings Settings = StartupSettings();
 
-fs::path SettingsFileName() { return platform::ConfigDir() / "tessaly.ini"; }
-fs::path CDPlayerIniPath() { return platform::ConfigDir() / "cdplayer.ini"; }
+namespace {
+fs::path inConfigDir(const char* name) {
+  const fs::path dir = platform::ConfigDir();
+  return dir.empty() ? fs::path() : dir / name;
+}
+}  // namespace
+
+fs::path SettingsFileName() { return inConfigDir("tessaly.ini"); }
+fs::path CDPlayerIniPath() { return inConfigDir("cdplayer.ini"); }
 
 std::string IntToStr2(uint16_t number) {
   std::string s = std::to_string(number);
@@ -59,14 +71,36 @@ bool readBool(const fs::path& file, const char* section, const char* key, bool d
   return readInt(file, section, key, def ? 1 : 0) != 0;
 }
 
-void write(const fs::path& file, const char* section, const char* key, const std::string& value) {
-  if (!platform::WriteProfileString(file, section, key, value))
-    throw EIniFileException("Unable to write to " + file.string());
-}
-
 std::string boolText(int32_t v) { return v ? "1" : "0"; }
 
+constexpr const char* kNoHome = "no home folder is known (HOME is not set)";
+
 }  // namespace
+
+void WriteSetting(const fs::path& file, const char* section, const char* key, const std::string& value) {
+  if (!platform::WriteProfileString(file, section, key, value))
+    throw EIniFileException(file.string(), std::strerror(errno));
+}
+
+std::string SettingsSaveProblem() {
+  const fs::path file = SettingsFileName();
+  if (file.empty()) return kNoHome;
+  // The nearest folder that exists must take new entries: the file is replaced through a
+  // temporary file beside it, and missing folders are created.
+  std::error_code ec;
+  fs::path folder = file.parent_path();
+  while (!folder.empty() && !fs::exists(folder, ec)) {
+    const fs::path up = folder.parent_path();
+    if (up == folder) break;
+    folder = up;
+  }
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+  if (::access(file.c_str(), F_OK) == 0 && ::access(file.c_str(), W_OK) != 0) return std::strerror(errno);
+  return {};
+}
 
 bool LoadSettings() {
   const fs::path file = SettingsFileName();
@@ -96,9 +130,12 @@ bool LoadSettings() {
 
 void SaveSettings() {
   const fs::path file = SettingsFileName();
+  if (file.empty()) throw EIniFileException("tessaly.ini", kNoHome);
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
+  if (ec) throw EIniFileException(file.string(), ec.message());
   const TMP3Settings& s = Settings;
+  const auto write = WriteSetting;
   write(file, "System", "OutDir", s.OutDir);
   write(file, "System", "OpenWhenDone", s.OpenWhenDone ? "1" : "0");
   write(file, "MP3", "SampleRates", std::to_string(s.SampleRates));
@@ -223,6 +260,7 @@ std::string GetOutputFileName(const std::string& outDir, const std::string& titl
   // An empty folder would put the files at the filesystem's root; here it means the user's
   // music folder, the folder a first run starts with.
   if (folder.empty()) folder = platform::MusicDir().string();
+  if (folder.empty()) throw std::runtime_error("No output folder: no home folder is known; choose one in the options");
   if (folder.back() != '/') folder += '/';
   std::string safe;
   const std::string t = trimControls(title);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct TMP3Settings {
@@ -61,13 +62,21 @@ int32_t DriveReadOffset(const std::string& driveName);
 // a drive whose offset nobody set cannot be matched against other drives' rips).
 bool DriveReadOffsetKnown(const std::string& driveName);
 
-// A value that cannot be written: "Unable to write to <file>".
+// A value that cannot be written: "Unable to write to <file>", with the system's reason apart.
 class EIniFileException : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  EIniFileException(const std::string& file, std::string reason)
+      : std::runtime_error("Unable to write to " + file), Reason(std::move(reason)) {}
+  std::string Reason;  // "Permission denied", "No space left on device"...
 };
+// Writes one key of the settings file; raises EIniFileException when it cannot.
+void WriteSetting(const std::filesystem::path& file, const char* section, const char* key, const std::string& value);
+// Why the settings cannot be saved (no home folder, a folder or file that cannot be written),
+// empty when nothing stands in the way. Asks the system without writing anything.
+std::string SettingsSaveProblem();
 
-std::filesystem::path SettingsFileName();  // $XDG_CONFIG_HOME/tessaly/tessaly.ini
+// $XDG_CONFIG_HOME/tessaly/tessaly.ini; empty when no home folder is known.
+std::filesystem::path SettingsFileName();
 // Reads the file into Settings; false when it was missing (it is then written).
 bool LoadSettings();
 // Writes every stored field; raises EIniFileException at the first key it cannot write.
@@ -77,7 +86,7 @@ void SaveSettings();
 std::string IntToStr2(uint16_t number);
 
 // The album-information file, one section per disc, named by its DiscID.
-std::filesystem::path CDPlayerIniPath();  // $XDG_CONFIG_HOME/tessaly/cdplayer.ini
+std::filesystem::path CDPlayerIniPath();  // $XDG_CONFIG_HOME/tessaly/cdplayer.ini; or empty
 // Fills the results from the disc's section ("No Title", "No Artist" and "Other" when empty);
 // true unless a failure occurred, whether or not the section exists.
 bool ReadCDInfo(const std::string& discId, std::string& artist, std::string& title, std::string& year,
@@ -99,7 +108,8 @@ TStoredAlbum ReadStoredAlbum(const std::string& discId);
 int32_t IniTextToInt(const std::string& text, int32_t defaultValue);
 
 // The WAV file name for a track title: the output folder (blanks and control characters
-// trimmed, "/" appended; nothing left of it means the user's music folder, never the root) and
+// trimmed, "/" appended; nothing left of it means the user's music folder, never the root: with
+// no music folder known either it raises std::runtime_error) and
 // the trimmed title, with ".wav". A "/" in the title makes
 // subfolders, but never leaves the output folder: leading separators, empty, "." and ".."
 // parts are dropped.

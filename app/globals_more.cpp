@@ -38,11 +38,6 @@ std::string readText(const fs::path& file, const char* section, const char* key,
   return v && !v->empty() ? *v : def;
 }
 
-void write(const fs::path& file, const char* section, const char* key, const std::string& value) {
-  if (!platform::WriteProfileString(file, section, key, value))
-    throw EIniFileException("Unable to write to " + file.string());
-}
-
 std::string withoutTrailingSlash(std::string url) {
   while (!url.empty() && url.back() == '/') url.pop_back();
   return url;
@@ -83,7 +78,7 @@ void SaveMoreSettings(const fs::path& file) {
   // A value still at its default is written only where the file already has the key: a first
   // run writes the MP3 record's keys alone, and a changed value is never lost.
   auto put = [&](const char* section, const char* key, const std::string& value, const std::string& def) {
-    if (value != def || platform::ReadProfileString(file, section, key)) write(file, section, key, value);
+    if (value != def || platform::ReadProfileString(file, section, key)) WriteSetting(file, section, key, value);
   };
   auto num = [](int32_t v) { return std::to_string(v); };
   auto flag = [](bool v) { return std::string(v ? "1" : "0"); };

@@ -205,6 +205,7 @@ bool writeAllFd(int fd, const std::string& data) {
   while (done < data.size()) {
     const ssize_t w = ::write(fd, data.data() + done, data.size() - done);
     if (w < 0 && errno == EINTR) continue;
+    if (w == 0) errno = ENOSPC;
     if (w <= 0) return false;
     done += static_cast<size_t>(w);
   }
@@ -292,18 +293,40 @@ void removeLeftovers(const fs::path& folder, const std::string& name) {
 }
 
 // Replaces the file with `edit` of its text, atomically, under an advisory lock on the file.
+// On failure errno tells why, and a file this call created is removed again, so a folder that
+// cannot take the text (a full disk) is left without an empty file that would read as values.
 template <class Edit>
 bool replaceFile(const fs::path& name, Edit&& edit) {
   const fs::path file = resolvedTarget(name);
   const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  bool created = false;
+  const auto fail = [&] {
+    const int err = errno;
+    if (created) ::unlink(file.c_str());
+    errno = err;
+    return false;
+  };
   // Lock the file itself; a writer that got the lock on a file since replaced tries again.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (fd.get() < 0) return false;
-    if (::flock(fd.get(), LOCK_EX) != 0) return false;
+    const auto openOrCreate = [&] {
+      const int existing = ::open(file.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+      if (existing >= 0 || errno != ENOENT) return existing;
+      const int made = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      created = made >= 0;
+      return made;
+    };
+    UniqueFd fd(openOrCreate());
+    if (fd.get() < 0 && errno == EEXIST) continue;  // another writer made it: open that one
+    if (fd.get() < 0) return fail();
+    // File systems without locks (ENOLCK on some network mounts) are written unlocked: one
+    // writer at a time is then the user's affair, as it was before locks.
+    if (::flock(fd.get(), LOCK_EX) != 0 && errno != ENOLCK && errno != EOPNOTSUPP) return fail();
     struct stat held {}, now {};
-    if (::fstat(fd.get(), &held) != 0) return false;
-    if (::lstat(file.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) continue;
+    if (::fstat(fd.get(), &held) != 0) return fail();
+    if (::lstat(file.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) {
+      created = false;  // replaced by another writer: no longer ours to remove
+      continue;
+    }
     removeLeftovers(folder, file.filename().string());
 
     std::string text;
@@ -311,7 +334,7 @@ bool replaceFile(const fs::path& name, Edit&& edit) {
     for (;;) {
       const ssize_t n = ::read(fd.get(), buf, sizeof buf);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
+      if (n < 0) return fail();
       if (n == 0) break;
       text.append(buf, static_cast<size_t>(n));
     }
@@ -319,19 +342,22 @@ bool replaceFile(const fs::path& name, Edit&& edit) {
 
     std::string tmpl = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
     UniqueFd tmp(::mkstemp(tmpl.data()));
-    if (tmp.get() < 0) return false;
+    if (tmp.get() < 0) return fail();
     // The replacement keeps the file's permission bits (mkstemp makes it private).
     const bool ok = writeAllFd(tmp.get(), updated) && ::fchmod(tmp.get(), held.st_mode & 07777) == 0 &&
                     ::fsync(tmp.get()) == 0 && ::rename(tmpl.c_str(), file.c_str()) == 0;
     if (!ok) {
+      const int err = errno;
       ::unlink(tmpl.c_str());
-      return false;
+      errno = err;
+      return fail();
     }
     // Make the rename itself durable.
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
   }
+  errno = EBUSY;
   return false;
 }
 

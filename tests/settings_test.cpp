@@ -1,10 +1,16 @@
 // Settings file and album-information file, with the user's folders redirected to a
 // temporary place.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <vector>
 
 #include "app/globals.h"
 #include "platform/paths.h"
@@ -98,6 +104,220 @@ TEST_F(SettingsFile, AnUnwritableFileRaisesWithItsName) {
   } catch (const EIniFileException& e) {
     EXPECT_EQ(std::string(e.what()), "Unable to write to " + SettingsFileName().string());
   }
+}
+
+// Runs `body` in a child process as an unprivileged user when the tests run as root (whose
+// writes no permission bit stops), with the file-size limit given (-1: unchanged); the child's
+// exit status is the number of failed checks, 100 when it could not drop its rights.
+int inChild(const std::function<int()>& body, long fileSizeLimit = -1) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (fileSizeLimit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(fileSizeLimit), static_cast<rlim_t>(fileSizeLimit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (geteuid() == 0 && fileSizeLimit < 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(100);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(SettingsFile, AFolderThatCannotBeWrittenKeepsTheStartUpValuesAndTellsWhy) {
+  // XDG_CONFIG_HOME below a file.
+  writeFile(tmp / "plain", "x");
+  setenv("XDG_CONFIG_HOME", (tmp / "plain" / "config").c_str(), 1);
+  EXPECT_EQ(SettingsSaveProblem(), "Not a directory");
+  try {
+    LoadSettings();
+    FAIL() << "expected EIniFileException";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(e.Reason, "Not a directory");
+  }
+  EXPECT_EQ(Settings.EnableVBR, -1);  // the start-up values, not the missing keys' defaults
+  EXPECT_EQ(Settings.OutDir, (tmp / "home" / "Music").string());
+
+  // A read-only configuration folder, as a user whom its bits stop.
+  fs::create_directories(tmp / "ro");
+  fs::permissions(tmp.path(), fs::perms::all, fs::perm_options::add);
+  fs::permissions(tmp / "ro", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
+                                  fs::perms::others_exec | fs::perms::group_read | fs::perms::group_exec);
+  setenv("XDG_CONFIG_HOME", (tmp / "ro").c_str(), 1);
+  const int failures = inChild([&] {
+    int bad = SettingsSaveProblem() == "Permission denied" ? 0 : 1;
+    try {
+      LoadSettings();
+      ++bad;
+    } catch (const EIniFileException& e) {
+      bad += e.Reason == "Permission denied" ? 0 : 1;
+    }
+    return bad + (fs::exists(tmp / "ro" / "tessaly") ? 1 : 0);
+  });
+  EXPECT_EQ(failures, 0);
+
+  // An existing file that cannot be replaced is told at start, before anything is lost.
+  setenv("XDG_CONFIG_HOME", (tmp / "config").c_str(), 1);
+  EXPECT_FALSE(LoadSettings());
+  EXPECT_EQ(SettingsSaveProblem(), "");
+  fs::permissions(SettingsFileName().parent_path(), fs::perms::owner_read | fs::perms::owner_exec |
+                                                        fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(SettingsFileName(), fs::perms::owner_read | fs::perms::others_read);
+  EXPECT_EQ(inChild([] { return SettingsSaveProblem() == "Permission denied" ? 0 : 1; }), 0);
+}
+
+TEST_F(SettingsFile, AFullDiskLeavesNoEmptyFileThatWouldReadAsValues) {
+  // A file-size limit of 0 makes the first byte fail, as a full disk does: the file the write
+  // created must go again, or the next start would read it and lose the start-up values.
+  const int failures = inChild(
+      [] {
+        try {
+          LoadSettings();
+          return 1;
+        } catch (const EIniFileException& e) {
+          return e.Reason == "File too large" ? 0 : 2;
+        }
+      },
+      0);
+  EXPECT_EQ(failures, 0);
+  EXPECT_FALSE(fs::exists(SettingsFileName()));
+  EXPECT_TRUE(fs::is_empty(SettingsFileName().parent_path()));  // no temporary file either
+  EXPECT_FALSE(LoadSettings());  // a first run again
+}
+
+using MoreSettingsFile = WithHome;
+
+TEST_F(MoreSettingsFile, AFirstRunKeepsTheDefaultsAndWritesOnlyTheMp3Record) {
+  MoreSettings = TMoreSettings{};
+  ASSERT_FALSE(LoadSettings());
+  const std::string first = readFile(SettingsFileName());
+  for (const char* absent : {"[FLAC]", "[Tags]", "[Lookup]", "[Drive]", "NamePattern", "Jobs", "RipLog"})
+    EXPECT_EQ(first.find(absent), std::string::npos) << absent;
+  ASSERT_TRUE(LoadSettings());
+  const TMoreSettings& m = MoreSettings;
+  EXPECT_EQ(m.FlacLevel, 5);
+  EXPECT_TRUE(m.FullTags);
+  EXPECT_EQ(m.NamePattern, "%title%");
+  EXPECT_EQ(m.Jobs, 0);
+  EXPECT_TRUE(m.RipLog);
+  EXPECT_TRUE(m.LookupAutomatic);
+  EXPECT_EQ(m.ReadOffset, 0);
+  EXPECT_EQ(m.Retries, 20);
+  SaveSettings();
+  EXPECT_EQ(readFile(SettingsFileName()), first);  // defaults still write nothing new
+
+  // A changed value is written, and stays written when it goes back to its default.
+  MoreSettings.Jobs = 3;
+  MoreSettings.NamePattern = "%albumartist%/%album%/%nn% %title%";
+  SaveSettings();
+  MoreSettings = TMoreSettings{};
+  LoadSettings();
+  EXPECT_EQ(MoreSettings.Jobs, 3);
+  EXPECT_EQ(MoreSettings.NamePattern, "%albumartist%/%album%/%nn% %title%");
+  MoreSettings.Jobs = 0;
+  SaveSettings();
+  EXPECT_EQ(platform::ReadProfileString(SettingsFileName(), "System", "Jobs"), "0");
+}
+
+TEST_F(MoreSettingsFile, OutOfRangeOrMalformedValuesReadAsTheDefault) {
+  fs::create_directories(SettingsFileName().parent_path());
+  struct Case {
+    const char *section, *key, *value;
+    std::function<bool()> isDefault;
+  };
+  const std::vector<Case> cases = {
+      {"FLAC", "Level", "9", [] { return MoreSettings.FlacLevel == 5; }},
+      {"FLAC", "Level", "-1", [] { return MoreSettings.FlacLevel == 5; }},
+      {"FLAC", "Level", "fast", [] { return MoreSettings.FlacLevel == 5; }},
+      {"System", "Jobs", "-2", [] { return MoreSettings.Jobs == 0; }},
+      {"System", "Jobs", "257", [] { return MoreSettings.Jobs == 0; }},
+      {"Drive", "ReadOffset", "100001", [] { return MoreSettings.ReadOffset == 0; }},
+      {"Drive", "ReadOffset", "-100001", [] { return MoreSettings.ReadOffset == 0; }},
+      {"Drive", "Retries", "1001", [] { return MoreSettings.Retries == 20; }},
+      {"Tags", "Full", "yes", [] { return MoreSettings.FullTags; }},
+      {"System", "RipLog", "", [] { return MoreSettings.RipLog; }},
+      {"System", "NamePattern", "", [] { return MoreSettings.NamePattern == "%title%"; }},
+  };
+  for (const Case& c : cases) {
+    writeFile(SettingsFileName(), std::string("[") + c.section + "]\n" + c.key + "=" + c.value + "\n");
+    MoreSettings = TMoreSettings{};
+    MoreSettings.FlacLevel = 7, MoreSettings.Jobs = 7, MoreSettings.ReadOffset = 7, MoreSettings.Retries = 7;
+    MoreSettings.FullTags = false, MoreSettings.RipLog = false, MoreSettings.NamePattern = "x";
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_TRUE(c.isDefault()) << c.section << "/" << c.key << "=" << c.value;
+  }
+  // The ends of the ranges are values.
+  writeFile(SettingsFileName(),
+            "[FLAC]\nLevel=8\n[System]\nJobs=256\nRipLog=0\n[Drive]\nReadOffset=-100000\nRetries=0\n"
+            "[Tags]\nFull=0\n[Lookup]\nAutomatic=0\n");
+  LoadSettings();
+  EXPECT_EQ(MoreSettings.FlacLevel, 8);
+  EXPECT_EQ(MoreSettings.Jobs, 256);
+  EXPECT_FALSE(MoreSettings.RipLog);
+  EXPECT_EQ(MoreSettings.ReadOffset, -100000);
+  EXPECT_EQ(MoreSettings.Retries, 0);
+  EXPECT_FALSE(MoreSettings.FullTags);
+  EXPECT_FALSE(MoreSettings.LookupAutomatic);
+  MoreSettings = TMoreSettings{};
+}
+
+TEST_F(MoreSettingsFile, ServersFromTheEnvironmentFirstAndOffsetsPerDrive) {
+  fs::create_directories(SettingsFileName().parent_path());
+  writeFile(SettingsFileName(),
+            "[Lookup]\nServer=http://mb.example/\nAccurateRip=http://ar.example\n"
+            "[Drive]\nReadOffset=6\n[Drive HL-DT-ST DVDRAM GH24NSD1]\nReadOffset=+667\n"
+            "[Drive BAD]\nReadOffset=999999\n");
+  unsetenv("TESSALY_MUSICBRAINZ_URL");
+  unsetenv("TESSALY_ACCURATERIP_URL");
+  LoadSettings();
+  EXPECT_EQ(MusicBrainzServer(), "http://mb.example");
+  EXPECT_EQ(AccurateRipServer(), "http://ar.example");
+  setenv("TESSALY_MUSICBRAINZ_URL", "http://127.0.0.1:5000//", 1);
+  setenv("TESSALY_ACCURATERIP_URL", "http://127.0.0.1:5001", 1);
+  EXPECT_EQ(MusicBrainzServer(), "http://127.0.0.1:5000");
+  EXPECT_EQ(AccurateRipServer(), "http://127.0.0.1:5001");
+  setenv("TESSALY_MUSICBRAINZ_URL", "", 1);  // empty: not set
+  EXPECT_EQ(MusicBrainzServer(), "http://mb.example");
+  unsetenv("TESSALY_MUSICBRAINZ_URL");
+  unsetenv("TESSALY_ACCURATERIP_URL");
+
+  EXPECT_EQ(DriveReadOffset("HL-DT-ST DVDRAM GH24NSD1"), 667);
+  EXPECT_EQ(DriveReadOffset("hl-dt-st dvdram gh24nsd1"), 667);  // section names ignore case
+  EXPECT_EQ(DriveReadOffset("OTHER DRIVE"), 6);                   // the general value
+  EXPECT_EQ(DriveReadOffset("BAD"), 6);                           // out of range: not taken
+  EXPECT_EQ(DriveReadOffset(""), 6);
+  EXPECT_TRUE(DriveReadOffsetKnown("HL-DT-ST DVDRAM GH24NSD1"));
+  EXPECT_TRUE(DriveReadOffsetKnown("OTHER DRIVE"));
+  writeFile(SettingsFileName(), "[Drive X]\nReadOffset=0\n");
+  LoadSettings();
+  EXPECT_TRUE(DriveReadOffsetKnown("X"));  // set to 0 on purpose
+  EXPECT_FALSE(DriveReadOffsetKnown("Y"));
+  EXPECT_EQ(DriveReadOffset("Y"), 0);
+  MoreSettings = TMoreSettings{};
+}
+
+TEST(HomeFolder, FromHomeElseThePasswordDatabaseNeverTheRoot) {
+  EXPECT_EQ(platform::HomeFrom("/home/ann", "/home/bob"), fs::path("/home/ann"));
+  EXPECT_EQ(platform::HomeFrom(nullptr, "/home/bob"), fs::path("/home/bob"));
+  EXPECT_EQ(platform::HomeFrom("relative/home", "/home/bob"), fs::path("/home/bob"));
+  EXPECT_EQ(platform::HomeFrom("/", "/home/bob"), fs::path("/home/bob"));
+  EXPECT_EQ(platform::HomeFrom(nullptr, "/"), fs::path());
+  EXPECT_EQ(platform::HomeFrom("//", nullptr), fs::path());
+  EXPECT_EQ(platform::HomeFrom(nullptr, nullptr), fs::path());
+
+  // HOME unset: the user's entry in the password database, not "/".
+  const std::string saved = std::getenv("HOME") ? std::getenv("HOME") : "";
+  unsetenv("HOME");
+  unsetenv("XDG_CONFIG_HOME");
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_NE(pw, nullptr);
+  const fs::path home = platform::HomeFrom(nullptr, pw->pw_dir);
+  EXPECT_EQ(platform::HomeDir(), home);
+  EXPECT_EQ(platform::ConfigDir(), home.empty() ? fs::path() : home / ".config" / "tessaly");
+  EXPECT_NE(platform::ConfigDir(), fs::path("/.config/tessaly"));
+  EXPECT_NE(platform::MusicDir(), fs::path("/Music"));
+  setenv("HOME", saved.c_str(), 1);
 }
 
 TEST(IntToStr2, PadsToTwoDigits) {
