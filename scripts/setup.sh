@@ -13,6 +13,7 @@ packages=(
   openbox x11-utils qt6-qpa-plugins
   libdiscid-dev libcurl4-openssl-dev nlohmann-json3-dev libtag1-dev libflac++-dev zlib1g-dev
   flac python3-mutagen python3
+  libsndfile1
 )
 
 missing=()
