@@ -21,7 +21,9 @@ struct Request {
   std::string accept;     // the Accept header; empty sends none
   std::chrono::milliseconds timeout{10000};     // the whole exchange, connection included
   std::size_t maxBody = 4 * 1024 * 1024;        // bytes; a longer body fails as TooLarge
-  std::chrono::milliseconds minInterval{1000};  // between two starts to this origin; 0: no limit
+  // Between two starts to this origin; 0: no limit. A second and a margin, so that the jitter of
+  // connecting never brings two requests closer than a second where they arrive.
+  std::chrono::milliseconds minInterval{1100};
   int retries503 = 0;                           // 503 answers retried, each after a pause
   std::chrono::milliseconds retryPause{1000};   // the pause, or the answer's Retry-After (capped at 10 s)
   const std::atomic<bool>* cancel = nullptr;    // set from another thread: the exchange ends as Cancelled
