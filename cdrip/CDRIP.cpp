@@ -2,6 +2,8 @@
 // the disc identifier. Extraction lives in CDRIP_rip.cpp, playback in CDRIP_play.cpp.
 #include "CDRIP.h"
 
+#include "flac/FlacCoder.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -29,7 +31,7 @@ const TTrackList::Entry& TTrackList::at(int index) const {
   return items_[static_cast<size_t>(index)];
 }
 
-TCDRIP::TCDRIP() {
+TCDRIP::TCDRIP() : flacCoder_(std::make_unique<TFlacCoder>()) {
   try {
     Version = std::to_string(CR_GetCDRipVersion());
     if (CR_Init() != CDEX_ERROR) {

@@ -17,6 +17,7 @@
 #include "CdRip_dll.h"
 
 class TLameCoder;
+class TFlacCoder;
 class TCDRIP;
 
 // What the CD library tells beside its statuses, for a program that explains itself.
@@ -137,6 +138,9 @@ class TCDRIP {
   void CancelRip() { cancel_ = true; }
   void AttachCoder(TLameCoder* value);
   TLameCoder* Coder() const { return coder_; }
+  // The component's own FLAC coder, used when Encode and EncodeFlac are set: its level and
+  // Vorbis comments are those of the next extraction.
+  TFlacCoder& FlacCoder() { return *flacCoder_; }
   void UpdateCoder();
   // The file the last extraction put under its name (".mp3" when encoding); empty when it
   // made none: a refused ripper or a file that could not be created. A file of that name that
@@ -156,7 +160,13 @@ class TCDRIP {
   // Plain fields.
   TDriveTableClass DriveTable;
   bool Encode = false;
+  // With Encode: a FLAC file through FlacCoder() (".flac") instead of an MP3 file via Coder.
+  bool EncodeFlac = false;
   bool WriteWAV = false;
+  // The bytes an MP3 file starts with, before the encoder's frames (its ID3v2 tag): written
+  // first, so the tag never makes the finished file be rewritten; the encoder's header frame
+  // stays the first audio frame, right after them. Empty: the file starts with the frames.
+  std::vector<uint8_t> FileHead;
   TProcessTrackEvent OnBeginTrack;
   TProcessTrackEvent OnEndTrack;
   TProgressEvent OnProgress;
@@ -173,6 +183,7 @@ class TCDRIP {
   void copyFromRecord();
 
   TLameCoder* coder_ = nullptr;
+  std::unique_ptr<TFlacCoder> flacCoder_;
   int cdRomNum_ = 0;
   TOutputFormat outputFormat_ = STEREO44100;
   bool jitterCorrect_ = false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CDRIP.h"
+#include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "platform/events.h"
 #include "platform/output_file.h"
@@ -44,6 +45,11 @@ void wavHeader(uint8_t* h, const TFormatShape& shape, uint32_t dataSize) {
 
 // Why a write to the output file failed, as the extraction reports it.
 ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
+
+// Why the FLAC stream failed: the file's write, or the encoder itself (a verify mismatch).
+ECDRIPError flacError(const TFlacCoder& coder, const platform::OutputFile& file) {
+  return coder.WriteFailed() ? writeError(file) : ECDRIPError("FLAC encoder error", coder.Problem());
+}
 
 }  // namespace
 
@@ -85,8 +91,12 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
   std::exception_ptr failure;
   std::string name;
   std::unique_ptr<platform::OutputFile> file;
-  const bool encoding = Encode && coder_;
+  const bool flac = Encode && EncodeFlac;
+  const bool encoding = Encode && !EncodeFlac && coder_;
   bool streamOpen = false;
+  bool flacOpen = false;
+  const size_t frameBytes = 2 * static_cast<size_t>(shape.Channels);
+  size_t headBytes = 0;
   bool wavHeaderWritten = false;
   std::vector<uint8_t> ripBuffer, outBuffer;
   std::vector<int16_t> block;
@@ -97,7 +107,7 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     // 4-7: the file, and the WAV header before any audio. Its sizes are the whole range's
     // here, so the file parses however it is cut short; they are set to what was really
     // written when the file is closed.
-    name = Encode ? ChangeFileExt(fileName, ".mp3") : fileName;
+    name = Encode ? ChangeFileExt(fileName, EncodeFlac ? ".flac" : ".mp3") : fileName;
     // Written under a temporary name and renamed over the name when the track is closed, so
     // a killed rip or a second writer never leaves a mixture under the name.
     try {
@@ -113,6 +123,17 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     }
 
     // 8-9: the encoder stream and the buffers, once for the whole track.
+    if (encoding && !FileHead.empty()) {
+      if (!file->Write(FileHead.data(), FileHead.size())) throw writeError(*file);
+      headBytes = FileHead.size();
+    }
+    if (flac) {
+      if (!flacCoder_->InitStream(*file, shape.Channels, static_cast<uint32_t>(shape.SampleRate),
+                                  expected / frameBytes))
+        throw ECDRIPError("Unable to start the FLAC encoder", flacCoder_->Problem());
+      flacOpen = true;
+      blockBytes = frameBytes;  // a part of a frame waits for the next chunk
+    }
     if (encoding) {
       // Without a stream there is no block size to cut by, and the file would stay empty
       // while looking like a success.
@@ -142,6 +163,12 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
           }
           carry = total - pos;
           std::memmove(ripBuffer.data(), ripBuffer.data() + pos, carry);
+        } else if (flac) {
+          const size_t total = carry + static_cast<size_t>(numBytes);
+          const size_t whole = total - total % frameBytes;
+          if (!flacCoder_->Encode(ripBuffer.data(), whole)) throw flacError(*flacCoder_, *file);
+          carry = total - whole;
+          std::memmove(ripBuffer.data(), ripBuffer.data() + whole, carry);
         } else if (!Encode) {
           if (!file->Write(ripBuffer.data(), static_cast<size_t>(numBytes))) throw writeError(*file);
         }
@@ -177,12 +204,15 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
       // knows the length, so players show the duration and play gaplessly.
       std::vector<uint8_t> tag(outBuffer.size());
       coder_->FinalHeaderFrame(tag.data(), static_cast<uint32_t>(tag.size()), n);
-      if (n > 0 && n <= file->Written() && !file->WriteAt(0, tag.data(), n)) throw writeError(*file);
+      if (n > 0 && headBytes + n <= file->Written() && !file->WriteAt(static_cast<off_t>(headBytes), tag.data(), n))
+        throw writeError(*file);
     } catch (...) {
       if (!failure) failure = std::current_exception();
     }
     coder_->CloseStream();
   }
+  // A cancelled or failed FLAC stream is finished too: STREAMINFO then counts what it holds.
+  if (flacOpen && !flacCoder_->Finish() && !failure) failure = std::make_exception_ptr(flacError(*flacCoder_, *file));
   jitterErrorCount_ = CR_GetNumberOfJitterErrors();
   CR_CloseRipper();
   if (wavHeaderWritten && file) {

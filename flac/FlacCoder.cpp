@@ -112,17 +112,18 @@ bool TFlacCoder::InitStream(platform::OutputFile& file, int channels, uint32_t s
   return true;
 }
 
-bool TFlacCoder::Encode(const int16_t* samples, size_t values) {
+bool TFlacCoder::Encode(const uint8_t* pcm, size_t bytes) {
   if (!StreamOpen()) return false;
   Stream& s = *stream_;
   const size_t ch = static_cast<size_t>(s.channels_);
-  size_t frames = values / ch;
+  size_t frames = bytes / (2 * ch);
   while (frames > 0) {
     const size_t n = std::min(frames, kFramesPerCall);
-    std::copy(samples, samples + n * ch, s.buffer_.begin());
+    FLAC__int32* out = s.buffer_.data();
+    for (size_t i = 0; i < n * ch; ++i, pcm += 2)
+      out[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[0] | (pcm[1] << 8)));
     if (!s.process_interleaved(s.buffer_.data(), static_cast<uint32_t>(n))) return false;
     s.frames_ += n;
-    samples += n * ch;
     frames -= n;
   }
   return true;

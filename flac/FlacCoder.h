@@ -1,7 +1,7 @@
 // TFlacCoder: one FLAC stream at a time over libFLAC++, written into a platform::OutputFile.
 //
 // Set Level and Comments, then per track: InitStream(file, channels, rate, expected frames),
-// Encode with the 16-bit little-endian PCM as read (any number of whole frames), Finish (the
+// Encode with the 16-bit little-endian PCM as read (whole frames), Finish (the
 // last frames; STREAMINFO's sample count, frame sizes and MD5 written over the stream's head).
 // The encoder's verify mode is on: every frame is decoded again and compared with its input.
 // A coder belongs to one thread at a time; coders on several threads are independent.
@@ -35,10 +35,11 @@ class TFlacCoder {
   // the number encoded. False when the encoder refused the format or could not start (Problem).
   [[nodiscard]] bool InitStream(platform::OutputFile& file, int channels, uint32_t sampleRate,
                                 uint64_t expectedFrames);
-  // Interleaved samples, `values` of them (a whole number of frames: the caller keeps an odd
-  // remainder for the next call). False when the stream failed: WriteFailed tells a failed
-  // write of the file (its Reason says why) from an encoder failure (Problem).
-  [[nodiscard]] bool Encode(const int16_t* samples, size_t values);
+  // 16-bit little-endian interleaved PCM as read, `bytes` of it; a part of a frame at the end
+  // is not encoded (the caller keeps it for the next call). False when the stream failed:
+  // WriteFailed tells a failed write of the file (its Reason says why) from an encoder failure
+  // (Problem).
+  [[nodiscard]] bool Encode(const uint8_t* pcm, size_t bytes);
   // Ends the stream; the file is then a whole FLAC file of what was encoded, cancelled or
   // not. False as for Encode. The stream is closed whatever the result.
   [[nodiscard]] bool Finish();

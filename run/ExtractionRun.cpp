@@ -14,9 +14,11 @@
 
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
+#include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
 #include "platform/unique_fd.h"
+#include "tags/NamePattern.h"
 
 int RowTrackIndexOf(const std::string& text) {
   // As StrToInt: the whole text a decimal integer, or the conversion error.
@@ -60,7 +62,52 @@ class ProgressWitness {
   bool reported_ = false;
 };
 
+// The tags the ripper writes into one track's file, for as long as it lives: an MP3 file's
+// ID3v2 head, a FLAC file's comments and level. Nothing of them stays for a later extraction.
+class TrackTagsInRipper {
+ public:
+  TrackTagsInRipper(TCDRIP& ripper, TRunOutput output, const TTrackTags& tags) : ripper_(ripper) {
+    if (output == TRunOutput::Mp3 && MoreSettings.FullTags) ripper_.FileHead = RenderId3v2(tags);
+    if (output == TRunOutput::Flac) {
+      ripper_.FlacCoder().SetLevel(MoreSettings.FlacLevel);
+      ripper_.FlacCoder().Comments = VorbisComments(tags, MoreSettings.FullTags);
+    }
+  }
+  ~TrackTagsInRipper() {
+    ripper_.FileHead.clear();
+    ripper_.FlacCoder().Comments.clear();
+  }
+  TrackTagsInRipper(const TrackTagsInRipper&) = delete;
+  TrackTagsInRipper& operator=(const TrackTagsInRipper&) = delete;
+
+ private:
+  TCDRIP& ripper_;
+};
+
 }  // namespace
+
+TTrackTags RunTrackTags(const TExtractionHost& host, const TCDRIP& ripper, int row, int trackIndex) {
+  TTrackTags tags = host.RowTags(row);
+  tags.Title = host.RowCaption(row);
+  if (tags.TrackNumber <= 0) tags.TrackNumber = ripper.Tracks().Objects(trackIndex).TrackNum;
+  if (tags.TrackTotal <= 0) {
+    int audio = 0;
+    for (int i = 0; i < ripper.Tracks().Count(); ++i)
+      if (ripper.IsAudioTrack(i)) ++audio;
+    tags.TrackTotal = audio;
+  }
+  return tags;
+}
+
+std::string RunOutputExtension(TRunOutput output) {
+  switch (output) {
+    case TRunOutput::Mp3: return ".mp3";
+    case TRunOutput::Raw: return ".raw";
+    case TRunOutput::Flac: return ".flac";
+    case TRunOutput::Wav: break;
+  }
+  return kWavExt;
+}
 
 std::string RunOutputFolder(const std::string& outDir) {
   const std::string name = GetOutputFileName(outDir, "");
@@ -109,7 +156,8 @@ void CreateRunFolders(const std::string& folder, const std::string& name) {
 int TExtractionRun::Perform(TRunOutput output) {
   // 1-2. The question is asked again in every run; Encode follows the output.
   settings_.AskOverwrite = true;
-  ripper_.Encode = output == TRunOutput::Mp3;
+  ripper_.Encode = output == TRunOutput::Mp3 || output == TRunOutput::Flac;
+  ripper_.EncodeFlac = output == TRunOutput::Flac;
   int total = 0;
   for (int row = 0; row < host_.RowCount(); ++row)
     if (host_.RowChecked(row)) ++total;
@@ -151,10 +199,11 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
   const int trackIndex = RowTrackIndexOf(host_.RowTrackIndex(row));
   const std::string& entryText = ripper_.Tracks().Strings(trackIndex);
 
-  std::string name = RunOutputFileName(settings_.OutDir, caption, entryText);
+  const TTrackTags tags = RunTrackTags(host_, ripper_, row, trackIndex);
+
+  std::string name = PatternOutputFileName(settings_.OutDir, MoreSettings.NamePattern, tags, entryText);
   CreateRunFolders(RunOutputFolder(settings_.OutDir), name);
-  if (output == TRunOutput::Mp3) name = ChangeFileExt(name, ".mp3");
-  if (output == TRunOutput::Raw) name = ChangeFileExt(name, ".raw");
+  if (output != TRunOutput::Wav) name = ChangeFileExt(name, RunOutputExtension(output));
   lastName_ = name;
   host_.ShowPath("To " + name);
 
@@ -169,6 +218,7 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
 
   {
     ProgressWitness witness(ripper_);
+    TrackTagsInRipper inFile(ripper_, output, tags);
     ripper_.RipTrack(trackIndex + 1, name);
     if (!witness.Reported())
       throw ETrackNotRead("The drive refused to read track " + std::to_string(trackIndex + 1));

@@ -1,7 +1,10 @@
 // The extraction run: extracts the ticked rows of a track list one after the other, names each
 // file from the output folder and the row's title, asks before replacing a file, tags MP3
-// files, marks each row "OK" or "Cancelled", and at the end resets the progress and may open
-// the output folder. Toolkit-free; the extraction window and tessaly-rip both drive it.
+// and FLAC files, marks each row "OK" or "Cancelled", and at the end resets the progress and
+// may open the output folder. Names follow MoreSettings.NamePattern; MoreSettings.FullTags
+// adds an ID3v2.4 tag to every MP3 file and the full Vorbis comments to every FLAC file, whose
+// level is MoreSettings.FlacLevel. Toolkit-free; the extraction window and tessaly-rip both
+// drive it.
 //
 // Usage: implement TExtractionHost (the rows, the labels, the question, the end), then
 // TExtractionRun(host, ripper, tagger, settings).Perform(output) once. Perform returns the
@@ -12,11 +15,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "tags/TrackTags.h"
+
 class TCDRIP;
 class TMP3Info;
 struct TMP3Settings;
 
-enum class TRunOutput { Wav, Mp3, Raw };
+enum class TRunOutput { Wav, Mp3, Raw, Flac };
 
 // The answers to the overwrite question, as the message dialog's modal results.
 enum TOverwriteAnswer : int {
@@ -38,6 +43,10 @@ class TExtractionHost {
   virtual bool RowChecked(int row) const = 0;
   virtual std::string RowCaption(int row) const = 0;
   virtual std::string RowTrackIndex(int row) const = 0;
+  // What is known of the row's track beyond its caption, for the tags and the names: artist,
+  // album values, MusicBrainz identifiers; nothing by default. The run sets the title (the
+  // caption) itself, and the track number and the disc's audio-track count when left 0.
+  virtual TTrackTags RowTags(int /*row*/) const { return {}; }
   // "OK" or "Cancelled", once the row's file is finished; fileName is that file.
   virtual void SetRowStatus(int row, const std::string& status, const std::string& fileName) = 0;
 
@@ -102,6 +111,13 @@ class TExtractionRun {
   std::string lastName_;
   bool stop_ = false;  // the question was answered No
 };
+
+// The tags of a row's track as the run writes them: the host's values, the caption as title,
+// the track's number on the disc and the number of the disc's audio tracks where the host left
+// them 0.
+TTrackTags RunTrackTags(const TExtractionHost& host, const TCDRIP& ripper, int row, int trackIndex);
+// The extension of an output format's files: ".wav", ".mp3", ".raw", ".flac".
+std::string RunOutputExtension(TRunOutput output);
 
 // The output folder every name starts with, "/" at its end: the folder part that
 // GetOutputFileName puts in front of a title.

@@ -1,6 +1,8 @@
 #include "TrackTags.h"
 
 #include <taglib/id3v2tag.h>
+#include <taglib/textidentificationframe.h>
+#include <taglib/uniquefileidentifierframe.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/tstring.h>
 
@@ -16,6 +18,21 @@ std::string trimmed(const std::string& s) {
 
 // Never from const char*: TagLib would read the bytes as Latin-1.
 TagLib::String utf8(const std::string& s) { return TagLib::String(s, TagLib::String::UTF8); }
+
+// The TXXX descriptions of the MusicBrainz identifiers, as the MusicBrainz tagger writes them.
+const char* musicBrainzTxxx(const std::string& name) {
+  static const std::pair<const char*, const char*> kNames[] = {
+      {"MUSICBRAINZ_RELEASETRACKID", "MusicBrainz Release Track Id"},
+      {"MUSICBRAINZ_ALBUMID", "MusicBrainz Album Id"},
+      {"MUSICBRAINZ_ARTISTID", "MusicBrainz Artist Id"},
+      {"MUSICBRAINZ_ALBUMARTISTID", "MusicBrainz Album Artist Id"},
+      {"MUSICBRAINZ_RELEASEGROUPID", "MusicBrainz Release Group Id"},
+      {"MUSICBRAINZ_DISCID", "MusicBrainz Disc Id"},
+  };
+  for (const auto& [key, description] : kNames)
+    if (name == key) return description;
+  return nullptr;
+}
 
 }  // namespace
 
@@ -51,16 +68,22 @@ std::vector<std::string> VorbisComments(const TTrackTags& tags, bool full) {
 }
 
 std::vector<uint8_t> RenderId3v2(const TTrackTags& tags) {
-  // TagLib's own property names choose the frames: TRACKNUMBER "n/N" is TRCK, DATE is TDRC,
-  // MUSICBRAINZ_TRACKID the UFID frame, the other identifiers TXXX frames with the names
-  // other programs read.
+  // TagLib's property names choose the text frames: TRACKNUMBER "n/N" is TRCK, DATE is TDRC.
+  // The MusicBrainz identifiers are made here: TagLib would name the TXXX frames in capitals,
+  // which the programs that read them do not look for.
   TagLib::PropertyMap map;
   std::string trackText;
+  std::vector<std::pair<const char*, std::string>> txxx;
+  std::string recording;
   for (const auto& [name, value] : TagFields(tags)) {
     if (name == "TRACKNUMBER") {
       trackText = value;
     } else if (name == "TRACKTOTAL") {
       trackText += "/" + value;
+    } else if (name == "MUSICBRAINZ_TRACKID") {
+      recording = value;
+    } else if (const char* description = musicBrainzTxxx(name)) {
+      txxx.emplace_back(description, value);
     } else {
       map.insert(utf8(name), TagLib::StringList(utf8(value)));
     }
@@ -68,6 +91,13 @@ std::vector<uint8_t> RenderId3v2(const TTrackTags& tags) {
   if (!trackText.empty()) map.insert("TRACKNUMBER", TagLib::StringList(utf8(trackText)));
   TagLib::ID3v2::Tag tag;
   tag.setProperties(map);
+  for (const auto& [description, value] : txxx)
+    tag.addFrame(new TagLib::ID3v2::UserTextIdentificationFrame(utf8(description), TagLib::StringList(utf8(value)),
+                                                                  TagLib::String::UTF8));
+  if (!recording.empty())
+    tag.addFrame(new TagLib::ID3v2::UniqueFileIdentifierFrame("http://musicbrainz.org",
+                                                                TagLib::ByteVector(recording.data(),
+                                                                                   static_cast<unsigned>(recording.size()))));
   const TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v4);
   return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
