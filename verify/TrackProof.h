@@ -1,0 +1,50 @@
+// One track's proof, for the extraction loop: the read offset's shift and the checksums
+// together, so the loop asks for the sectors the proof names, hands it every chunk it reads,
+// and writes (or encodes) what comes back. The checksums are then those of the samples
+// written, offset-corrected, and no sector is read twice.
+//
+// Usage:
+//   TTrackProof proof(track.StartSector, track.EndSector, offset, readableEnd, first, last);
+//   CR_OpenRipper(&size, proof.FirstSector(), proof.LastSector());     (when proof.Reads())
+//   for each chunk: write(proof.Take({buffer, numBytes}));
+//   at a normal end: write(proof.Finish());   (not after a cancel: the track stays short)
+//   proof.Sums().Crc32() / ArV1() / ArV2() / Peak() / Complete()
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "verify/Checksums.h"
+#include "verify/OffsetShift.h"
+
+namespace verify {
+
+class TTrackProof {
+ public:
+  // startSector, endSector: the track, inclusive. offset: the drive's read offset in samples.
+  // readableEnd: one past the last sector of the track's session that may be read.
+  // firstTrack/lastTrack: the disc's first or last audio track.
+  TTrackProof(int startSector, int endSector, int32_t offset, int readableEnd, bool firstTrack, bool lastTrack);
+
+  // Whether anything is to be read at all (an offset larger than the disc reads nothing).
+  bool Reads() const { return plan_.Read; }
+  int FirstSector() const { return plan_.FirstSector; }
+  int LastSector() const { return plan_.LastSector; }
+  const TShiftPlan& Plan() const { return plan_; }
+
+  // The track's samples in the chunk just read (valid until the next call).
+  std::span<const uint8_t> Take(std::span<const uint8_t> read);
+  // The silence that ends the track where the disc ended (and whatever a short read lacked).
+  std::span<const uint8_t> Finish();
+
+  const TTrackChecksums& Sums() const { return sums_; }
+
+ private:
+  TShiftPlan plan_;
+  TSampleShifter shifter_;
+  TTrackChecksums sums_;
+  std::vector<uint8_t> out_;
+};
+
+}  // namespace verify
