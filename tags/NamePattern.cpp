@@ -45,7 +45,7 @@ std::string expandedText(const std::string& pattern, const TTrackTags& tags) {
     const std::string_view field(pattern.data() + open + 1, close - open - 1);
     std::string value;
     bool known = true;
-    if (field == "title") value = tags.Title;
+    if (field == "title") value = trimmed(tags.Title);
     else if (field == "nn") value = twoDigits(tags.TrackNumber);
     else if (field == "artist") value = orUnknown(tags.Artist, "Unknown Artist");
     else if (field == "albumartist") value = orUnknown(tags.AlbumArtist, "Unknown Artist");

@@ -3,7 +3,8 @@
 //
 // Fields: %title% (the row's caption; "/" in it makes subfolders, as a title always did),
 // %nn% (the track number, two digits), %artist%, %album%, %albumartist%, %year%. A "/" inside
-// any other field's value is not a folder: it becomes "-". Unknown artists and albums read
+// any other field's value is not a folder: it becomes "-". Values are put in without the
+// blanks at their ends. Unknown artists and albums read
 // "Unknown Artist" and "Unknown Album" here only, never in the tags. Any other text, an
 // unknown "%word%" included, is kept as written.
 #pragma once

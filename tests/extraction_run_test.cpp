@@ -7,16 +7,19 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "run/ExtractionRun.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
+#include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
+#include "tags/NamePattern.h"
 #include "platform/events.h"
 #include "platform/paths.h"
-#include "test_support.h"
+#include "audio_tools.h"
 
 namespace {
 
@@ -36,6 +39,7 @@ class RecordingHost : public TExtractionHost {
   std::vector<Row> rows;
   std::vector<std::string> statusLines, pathLines, questions, opened, events;
   std::deque<int> answers;
+  std::map<int, TTrackTags> tags;
   bool cancelled = false;
   int finished = -1;
   int32_t ripPercent = 0;
@@ -44,6 +48,10 @@ class RecordingHost : public TExtractionHost {
   bool RowChecked(int row) const override { return rows[static_cast<size_t>(row)].checked; }
   std::string RowCaption(int row) const override { return rows[static_cast<size_t>(row)].caption; }
   std::string RowTrackIndex(int row) const override { return rows[static_cast<size_t>(row)].index; }
+  TTrackTags RowTags(int row) const override {
+    const auto t = tags.find(row);
+    return t == tags.end() ? TTrackTags{} : t->second;
+  }
   void SetRowStatus(int row, const std::string& status, const std::string&) override {
     rows[static_cast<size_t>(row)].status = status;
     events.push_back("status " + std::to_string(row) + " " + status);
@@ -87,6 +95,7 @@ class ExtractionRunTest : public ::testing::Test {
   void SetUp() override {
     CR_DeInit();
     saved_ = Settings;
+    savedMore_ = MoreSettings;
     Settings.OpenWhenDone = true;
     Settings.OutDir = out.string();
   }
@@ -94,6 +103,7 @@ class ExtractionRunTest : public ::testing::Test {
     ripper_.reset();
     CR_DeInit();
     Settings = saved_;
+    MoreSettings = savedMore_;
     platform::SetProcessMessagesHook(nullptr);
   }
 
@@ -133,6 +143,7 @@ class ExtractionRunTest : public ::testing::Test {
   TMP3Info tagger;
   RecordingHost host;
   TMP3Settings saved_{};
+  TMoreSettings savedMore_;
 };
 
 TEST_F(ExtractionRunTest, TickedRowsOnlyInListOrderWithStatusLinesAndOneFolderOpening) {
@@ -371,6 +382,187 @@ TEST_F(ExtractionRunTest, AnErrorEndsTheRunAfterTheEndSteps) {
     EXPECT_ANY_THROW(perform()) << index;
     EXPECT_EQ(host.events, (std::vector<std::string>{"reset", "finish"})) << index;
   }
+}
+
+// ---- FLAC files, the full tags and the naming pattern ----
+
+TTrackTags albumTags() {
+  TTrackTags t;
+  t.Artist = "Σωκράτης Μάλαμας";
+  t.Album = "Café Müller";
+  t.AlbumArtist = "日本の楽団";
+  t.Year = "2001";
+  t.Genre = "Rock";
+  t.MusicBrainzAlbumId = "22222222-2222-4222-8222-222222222222";
+  t.MusicBrainzTrackId = "11111111-1111-4111-8111-111111111111";
+  return t;
+}
+
+TEST_F(ExtractionRunTest, FlacFilesHoldTheWavRipsSamplesTheirMd5AndTheTagsThatAreKnown) {
+  load({"music:300", "noise:120", "data:50"});
+  tick({0, 1});
+  ASSERT_EQ(perform(TRunOutput::Wav), 1);
+  host.rows[0].caption = "日本語のタイトル";
+  host.rows[1].caption = "Ελληνικά";
+  host.tags[0] = albumTags();
+  MoreSettings.FlacLevel = 8;
+  ASSERT_EQ(perform(TRunOutput::Flac), 1);
+  EXPECT_TRUE(ripper_->Encode);
+  EXPECT_TRUE(ripper_->EncodeFlac);
+  EXPECT_EQ(host.statuses(), (std::vector<std::string>{"OK", "OK", "--"}));
+  EXPECT_EQ(host.pathLines.back(), "To " + (out / "Ελληνικά.flac").string());
+
+  struct T {
+    const char *wav, *flac;
+    size_t sectors;
+  };
+  for (const T t : {T{"Track01.wav", "日本語のタイトル.flac", 300}, T{"Track02.wav", "Ελληνικά.flac", 120}}) {
+    SCOPED_TRACE(t.flac);
+    const std::string samples = readFile(out / t.wav).substr(44);
+    ASSERT_EQ(samples.size(), t.sectors * 2352);
+    EXPECT_TRUE(decodedFlac(out / t.flac, tmp / "d.raw") == samples);
+    EXPECT_EQ(metaflac("--show-md5sum", out / t.flac), md5Of(samples, tmp / "s.pcm") + "\n");
+    EXPECT_EQ(metaflac("--show-total-samples", out / t.flac), std::to_string(t.sectors * 588) + "\n");
+  }
+  // The data track is not one of the disc's audio tracks; what nobody knows is left out.
+  EXPECT_EQ(metaflac("--export-tags-to=-", out / "日本語のタイトル.flac"),
+            "TITLE=日本語のタイトル\nARTIST=Σωκράτης Μάλαμας\nALBUM=Café Müller\nALBUMARTIST=日本の楽団\nDATE=2001\n"
+            "TRACKNUMBER=1\nTRACKTOTAL=2\nGENRE=Rock\nMUSICBRAINZ_TRACKID=11111111-1111-4111-8111-111111111111\n"
+            "MUSICBRAINZ_ALBUMID=22222222-2222-4222-8222-222222222222\n");
+  EXPECT_EQ(metaflac("--export-tags-to=-", out / "Ελληνικά.flac"), "TITLE=Ελληνικά\nTRACKNUMBER=2\nTRACKTOTAL=2\n");
+  // Nothing of a FLAC track stays in the ripper for a later extraction.
+  EXPECT_TRUE(ripper_->FlacCoder().Comments.empty());
+
+  // Without full tags: the title alone. The names are taken, so the run asks first.
+  MoreSettings.FullTags = false;
+  host.answers = {oaYesToAll};
+  ASSERT_EQ(perform(TRunOutput::Flac), 1);
+  EXPECT_EQ(host.questions, (std::vector<std::string>{(out / "日本語のタイトル.flac").string()}));
+  EXPECT_EQ(metaflac("--export-tags-to=-", out / "日本語のタイトル.flac"), "TITLE=日本語のタイトル\n");
+}
+
+TEST_F(ExtractionRunTest, ALowerRateMonoFlacIsTheWavRipOfThatFormat) {
+  load({"tone440:150"});
+  tick({0});
+  ripper_->ApplyOutputFormat(MONO22050);
+  ASSERT_EQ(perform(TRunOutput::Wav), 1);
+  ASSERT_EQ(perform(TRunOutput::Flac), 1);
+  const std::string samples = readFile(out / "Track01.wav").substr(44);
+  EXPECT_EQ(samples.size(), 150u * 588 / 2 * 2);
+  EXPECT_EQ(metaflac("--show-channels --show-sample-rate", out / "Track01.flac"), "1\n22050\n");
+  EXPECT_TRUE(decodedFlac(out / "Track01.flac", tmp / "d.raw") == samples);
+}
+
+TEST_F(ExtractionRunTest, ACancelledFlacIsAWholeFileOfTheSamplesReadSoFar) {
+  load({"music:4500", "tone440:75"});
+  tick({0, 1});
+  platform::SetProcessMessagesHook([this] {
+    if (host.ripPercent >= 20 && !host.cancelled) {
+      host.cancelled = true;
+      ripper_->CancelRip();
+    }
+  });
+  ASSERT_EQ(perform(TRunOutput::Flac), 2);
+  EXPECT_EQ(host.statuses(), (std::vector<std::string>{"Cancelled", "--"}));
+  EXPECT_FALSE(fs::exists(out / "Track02.flac"));
+  const fs::path flac = out / "Track01.flac";
+  EXPECT_EQ(run("flac -s -t " + shellQuote(flac.string())).exitCode, 0);
+  const std::string samples = decodedFlac(flac, tmp / "d.raw");
+  EXPECT_GT(samples.size(), 4500u * 2352 / 10);
+  EXPECT_LT(samples.size(), 4500u * 2352 / 2);
+  EXPECT_TRUE(samples == sectors(0, 4500).substr(0, samples.size()));
+  EXPECT_EQ(metaflac("--show-total-samples", flac), std::to_string(samples.size() / 4) + "\n");
+  EXPECT_EQ(metaflac("--show-md5sum", flac), md5Of(samples, tmp / "s.pcm") + "\n");
+}
+
+// The samples mpg123 decodes from an MP3 file, and what it says about it with -v.
+struct Mpg123 {
+  std::string samples, told;
+};
+Mpg123 mpg123(const fs::path& mp3, const fs::path& wav) {
+  const auto r = run("mpg123 --no-icy-meta -v -w " + shellQuote(wav.string()) + " " + shellQuote(mp3.string()));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return {readFile(wav).substr(44), r.err};
+}
+
+TEST_F(ExtractionRunTest, Mp3FilesStartWithAnId3v24TagAndKeepTheDescribedId3v1BlockAndFrames) {
+  load({"music:200", "noise:100"});
+  tick({0, 1});
+  coder.SetWriteVBRHeader(true);  // the settings' header frame, which gapless decoding reads
+  const std::string latin = "Ça me plaît, déjà à Zürich ok!";  // 30 characters: the whole ID3v1 field
+  const std::string greek = "Καλημέρα κόσμε, ένα τραγούδι για όλους";
+  host.rows[0].caption = latin;
+  host.rows[1].caption = greek;
+  host.tags[0] = albumTags();
+  ASSERT_EQ(perform(TRunOutput::Mp3), 1);
+  const std::string full0 = readFile(out / (latin + ".mp3")), full1 = readFile(out / (greek + ".mp3"));
+
+  EXPECT_EQ(mutagenFrames(out / (latin + ".mp3")),
+            "v2.4\nTALB=Café Müller enc=3\nTCON=Rock enc=3\nTDRC=2001 enc=3\nTIT2=" + latin +
+                " enc=3\nTPE1=Σωκράτης Μάλαμας enc=3\nTPE2=日本の楽団 enc=3\nTRCK=1/2 enc=3\n"
+                "TXXX:MusicBrainz Album Id=22222222-2222-4222-8222-222222222222 enc=3\n"
+                "UFID:http://musicbrainz.org=11111111-1111-4111-8111-111111111111\n");
+  EXPECT_EQ(mutagenFrames(out / (greek + ".mp3")), "v2.4\nTIT2=" + greek + " enc=3\nTRCK=2/2 enc=3\n");
+
+  // The ID3v1 block is the described one: the title in ISO-8859-1 ("?" for what it lacks),
+  // cut to 30 characters, spaces, genre 12.
+  const std::string latin1Title = "\xC7" "a me pla\xEEt, d\xE9j\xE0 \xE0 Z\xFCrich ok!";
+  EXPECT_EQ(full0.substr(full0.size() - 128), "TAG" + latin1Title + std::string(94, ' ') + "\x0c");
+  EXPECT_EQ(full1.substr(full1.size() - 128), "TAG???????? ?????, ??? ???????? ?" + std::string(94, ' ') + "\x0c");
+
+  // mpg123 reads the ID3v2 tag (ID3v1 has no artist) and decodes the track's samples
+  // exactly: the LAME header frame is still the first frame.
+  const Mpg123 d0 = mpg123(out / (latin + ".mp3"), tmp / "d0.wav");
+  EXPECT_EQ(d0.samples.size(), 200u * 2352);
+  EXPECT_NE(d0.told.find("Σωκράτης Μάλαμας"), std::string::npos) << d0.told;
+  EXPECT_EQ(mpg123(out / (greek + ".mp3"), tmp / "d1.wav").samples.size(), 100u * 2352);
+
+  // Without full tags: the described file, ID3v1 alone, whose frames are the same bytes as
+  // the tagged file's after its ID3v2 tag.
+  MoreSettings.FullTags = false;
+  host.answers = {oaYesToAll};
+  ASSERT_EQ(perform(TRunOutput::Mp3), 1);
+  const std::string bare0 = readFile(out / (latin + ".mp3"));
+  ASSERT_GE(bare0.size(), 4u);
+  EXPECT_EQ(static_cast<unsigned char>(bare0[0]), 0xFF);
+  const size_t head = full0.size() - bare0.size();
+  EXPECT_EQ(full0.substr(0, 3), "ID3");
+  EXPECT_GE(head, 1024u);
+  EXPECT_TRUE(full0.substr(head) == bare0);
+  const std::string firstFrame = bare0.substr(0, 418);
+  EXPECT_TRUE(firstFrame.find("Info") != std::string::npos || firstFrame.find("Xing") != std::string::npos);
+  EXPECT_TRUE(ripper_->FileHead.empty());
+  const Mpg123 bare = mpg123(out / (latin + ".mp3"), tmp / "d2.wav");
+  EXPECT_TRUE(bare.samples == d0.samples);
+}
+
+TEST_F(ExtractionRunTest, TheNamePatternMakesFoldersOfTheAlbumValuesInsideTheOutputFolder) {
+  load({"music:75", "music1:75", "music2:75"});
+  tick({0, 1, 2});
+  MoreSettings.NamePattern = kAlbumNamePattern;
+  host.rows[0].caption = " Hells Bells ";
+  host.tags[0].AlbumArtist = "AC/DC";
+  host.tags[0].Album = "Back in Black";
+  host.tags[1] = host.tags[0];
+  host.rows[1].caption = "Shoot / To Thrill";
+  ASSERT_EQ(perform(TRunOutput::Flac), 1);
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"AC-DC/", "AC-DC/Back in Black/", "AC-DC/Back in Black/01 Hells Bells.flac",
+                                                 "AC-DC/Back in Black/02 Shoot/", "AC-DC/Back in Black/02 Shoot/To Thrill.flac",
+                                                 "Unknown Artist/", "Unknown Artist/Unknown Album/",
+                                                 "Unknown Artist/Unknown Album/03 Track03.flac"}));
+  // The tags keep the values as they are: no "Unknown" in them.
+  EXPECT_EQ(metaflac("--export-tags-to=-", out / "Unknown Artist/Unknown Album/03 Track03.flac"),
+            "TITLE=Track03\nTRACKNUMBER=3\nTRACKTOTAL=3\n");
+  EXPECT_EQ(host.opened, (std::vector<std::string>{(out / "Unknown Artist/Unknown Album").string() + "/"}));
+
+  // A link where a folder of the pattern belongs is never followed.
+  const fs::path elsewhere = tmp / "elsewhere";
+  fs::create_directories(elsewhere);
+  fs::remove_all(out / "AC-DC");
+  fs::create_directory_symlink(elsewhere, out / "AC-DC");
+  host.rows[1].checked = host.rows[2].checked = false;
+  EXPECT_THROW(perform(TRunOutput::Flac), EFCreateError);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "platform/output_file.h"
 #include "tags/NamePattern.h"
 #include "tags/TrackTags.h"
-#include "test_support.h"
+#include "audio_tools.h"
 
 namespace {
 
@@ -37,26 +37,6 @@ TTrackTags titled(const std::string& title) {
   TTrackTags t;
   t.Title = title;
   return t;
-}
-
-std::string md5Of(const std::string& data, const fs::path& scratch) {
-  writeFile(scratch, data);
-  const CommandResult r = run("md5sum " + shellQuote(scratch.string()));
-  return r.out.substr(0, 32);
-}
-
-// The raw samples flac -d gives back (16-bit little-endian, interleaved).
-std::string decoded(const fs::path& flacFile, const fs::path& raw) {
-  const CommandResult r = run("flac -s -d -f --force-raw-format --endian=little --sign=signed -o " +
-                              shellQuote(raw.string()) + " " + shellQuote(flacFile.string()));
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return readFile(raw);
-}
-
-std::string metaflac(const std::string& args, const fs::path& file) {
-  const CommandResult r = run("metaflac " + args + " " + shellQuote(file.string()));
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return r.out;
 }
 
 // Encodes `audio` in the given pieces into a new file under `name`.
@@ -110,7 +90,7 @@ TEST(FlacCoder, DecodesToTheSamplesGivenWithTheirMd5AndExactCountAtEveryLevelAnd
     encodeFile(coder, f, audio, c.channels, c.rate, pieces, c.frames + 5000);
     EXPECT_EQ(coder.FramesEncoded(), c.frames);
 
-    EXPECT_TRUE(decoded(f, tmp / "a.raw") == audio);
+    EXPECT_TRUE(decodedFlac(f, tmp / "a.raw") == audio);
     EXPECT_EQ(metaflac("--show-md5sum", f), md5Of(audio, tmp / "a.pcm") + "\n");
     EXPECT_EQ(metaflac("--show-total-samples", f), std::to_string(c.frames) + "\n");
     EXPECT_EQ(metaflac("--show-channels", f), std::to_string(c.channels) + "\n");
@@ -162,7 +142,7 @@ TEST(FlacCoder, CommentsAreWrittenAsGivenInUtf8AndAStreamLeftOpenIsFinishedOnDes
   EXPECT_EQ(metaflac("--export-tags-to=-", tmp / "t.flac"),
             "TITLE=Καλημέρα κόσμε\nARTIST=日本語のアーティスト\nALBUM=Café Müller\n");
   EXPECT_EQ(metaflac("--show-total-samples", tmp / "u.flac"), "1000\n");
-  EXPECT_TRUE(decoded(tmp / "u.flac", tmp / "u.raw") == audio.substr(0, 4000));
+  EXPECT_TRUE(decodedFlac(tmp / "u.flac", tmp / "u.raw") == audio.substr(0, 4000));
 }
 
 TEST(FlacCoder, AStreamAfterAnotherStartsAtTheFilesEndAndAnUnopenedStreamRefusesWork) {
@@ -197,21 +177,6 @@ TEST(TrackTags, KnownValuesOnlyInAFixedOrderAndTitleAloneWithoutFullTags) {
   t.TrackNumber = 0;
   EXPECT_EQ(VorbisComments(t).size(), 4u);
   EXPECT_TRUE(VorbisComments(TTrackTags{}).empty());
-}
-
-// Reads a standalone ID3v2 tag with mutagen: version, then "FRAME=text" lines sorted.
-std::string mutagenFrames(const fs::path& file) {
-  const std::string script =
-      "import sys, mutagen.id3\n"
-      "t = mutagen.id3.ID3(sys.argv[1])\n"
-      "print('v2.%d' % t.version[1])\n"
-      "for k in sorted(t.keys()):\n"
-      "    f = t[k]\n"
-      "    if k.startswith('UFID'): print(k + '=' + f.data.decode())\n"
-      "    else: print(k + '=' + '|'.join(str(x) for x in f.text) + ' enc=%d' % f.encoding)\n";
-  const CommandResult r = run("/usr/bin/python3 -c " + shellQuote(script) + " " + shellQuote(file.string()));
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  return r.out;
 }
 
 TEST(TrackTags, Id3v2IsVersion4InUtf8WithTrackOfTotalAndTheMusicBrainzFrames) {
