@@ -11,35 +11,13 @@
 
 #include <random>
 
+#include "tests/verify/ar_answers.h"
 #include "verify/AccurateRip.h"
 
 using namespace verify;
+using namespace ar_answers;
 
 namespace {
-
-// A TOC from the tracks' starts (LSN) and the lead-out; all audio unless listed in `data`.
-std::vector<TTocTrack> tocOf(const std::vector<int>& starts, int leadOut, const std::vector<int>& data = {}) {
-  std::vector<TTocTrack> toc;
-  for (size_t i = 0; i < starts.size(); ++i) {
-    const int end = (i + 1 < starts.size() ? starts[i + 1] : leadOut) - 1;
-    const int number = static_cast<int>(i) + 1;
-    toc.push_back({number, starts[i], end, std::find(data.begin(), data.end(), number) == data.end()});
-  }
-  return toc;
-}
-
-std::string le32(uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-}
-
-// One pressing's block: the IDs, then (confidence, crc) per track; frame-450 sums are made up.
-std::string block(const TArDiscIds& ids, const std::vector<std::pair<int, uint32_t>>& tracks) {
-  std::string b(1, static_cast<char>(tracks.size()));
-  b += le32(ids.Id1) + le32(ids.Id2) + le32(ids.CddbId);
-  uint32_t f = 0x450;
-  for (const auto& [confidence, crc] : tracks) b += static_cast<char>(confidence) + le32(crc) + le32(f++);
-  return b;
-}
 
 const std::vector<TTocTrack> kThreeTracks = tocOf({0, 15000, 31000}, 47000);
 
