@@ -1,11 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws Tessaly's artwork with QPainter: the main window's face, the lit form of each of its
 // fourteen buttons, the select-all caption, the three row icons and the application icon.
 // Every place comes from app/face.h, so a button moved there is drawn at its new place.
 //
 // Usage: mkart OUTDIR PREVIEW
 // Writes face.jpg, one <hot image>.jpg per button, imgSelAll.png, icon-audio.png,
-// icon-data.png and icon-playing.png and tessaly.png into OUTDIR, and the PNG file PREVIEW:
-// the face with every lit button and the select-all caption laid over it, for looking at.
+// icon-data.png and icon-playing.png into OUTDIR, each also at twice the size as <name>@2x
+// (the name Qt's image reader takes for a picture of device pixel ratio 2); tessaly.png; the
+// icon theme's icons/<n>x<n>/tessaly.png and icons/scalable/tessaly.svg; and the PNG file
+// PREVIEW with PREVIEW@2x: the face with every lit button and the select-all caption laid
+// over it, for looking at.
 //
 // A lit button is cut from a whole face drawn with only that button lit, so outside what the
 // lighting changes it is the face pixel for pixel, and it lines up when shown at its place.
@@ -20,6 +24,11 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QConicalGradient>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextStream>
+#include <QtMath>
 
 #include <algorithm>
 #include <cstdio>
@@ -51,6 +60,9 @@ const QColor onDark(0xc6, 0xd5, 0xea);       // symbols on the dark bars
 }  // namespace pal
 
 const char* const kFamily = "Liberation Sans";
+
+// The sizes of the application icon in the hicolor theme.
+constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
 
 QFont Font(qreal pixels, QFont::Weight weight = QFont::Normal, qreal spacing = 0) {
   QFont f(kFamily);
@@ -108,25 +120,32 @@ void BoxBlurPass(QImage& img, int r, bool alongRows) {
 }
 
 // Draws `shape` filled with `color` and blurred by about `radius` pixels, moved by `offset`:
-// a drop shadow below a control, or a glow around a lit one.
+// a drop shadow below a control, or a glow around a lit one. The layer is made at the
+// painter's own scale, so a face drawn at 2x gets a 2x shadow, not an enlarged 1x one.
 void DrawBlurred(QPainter& p, const QPainterPath& shape, const QColor& color, int radius,
                  QPointF offset = {}) {
+  const qreal scale = std::max<qreal>(1, p.worldTransform().m11());
   const int pad = 3 * radius + 2;
   const QRect box = shape.boundingRect().toAlignedRect().adjusted(-pad, -pad, pad, pad);
-  QImage layer(box.size(), QImage::Format_ARGB32_Premultiplied);
+  QImage layer((QSizeF(box.size()) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
   layer.fill(Qt::transparent);
   {
     QPainter lp(&layer);
     lp.setRenderHint(QPainter::Antialiasing);
+    lp.scale(scale, scale);
     lp.translate(-box.topLeft());
     lp.fillPath(shape, color);
   }
-  const int pass = std::max(1, radius / 2);
+  const int pass = std::max(1, qRound(radius * scale) / 2);
   for (int i = 0; i < 3; ++i) {
     BoxBlurPass(layer, pass, true);
     BoxBlurPass(layer, pass, false);
   }
+  layer.setDevicePixelRatio(scale);
+  p.save();
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
   p.drawImage(QPointF(box.topLeft()) + offset, layer);
+  p.restore();
 }
 
 QPainterPath Rounded(const QRectF& r, qreal radius) {
@@ -180,12 +199,10 @@ void DrawCaption(QPainter& p, const QPointF& baseline, const QString& text, bool
 
 // ---- little pictures ------------------------------------------------------------------------
 
-// A compact disc seen from above: silver with a soft rainbow sheen, a clear hub and a hole.
-void DrawDisc(QPainter& p, const QPointF& c, qreal r, bool withShadow = true) {
-  QPainterPath disc;
-  disc.addEllipse(c, r, r);
-  if (withShadow) DrawBlurred(p, disc, QColor(0, 0, 0, 90), std::max(1, qRound(r / 8)), QPointF(0, r / 14 + 0.5));
-  QConicalGradient sheen(c, 30);
+// The rainbow sheen of a disc centred on c.
+constexpr qreal kDiscSheenAngle = 30;
+QConicalGradient DiscSheen(const QPointF& c = {}) {
+  QConicalGradient sheen(c, kDiscSheenAngle);
   sheen.setColorAt(0.00, QColor(0xe9, 0xee, 0xf4));
   sheen.setColorAt(0.10, QColor(0xc9, 0xe4, 0xf7));
   sheen.setColorAt(0.18, QColor(0xf2, 0xdb, 0xf0));
@@ -197,6 +214,15 @@ void DrawDisc(QPainter& p, const QPointF& c, qreal r, bool withShadow = true) {
   sheen.setColorAt(0.77, QColor(0xf4, 0xf0, 0xd6));
   sheen.setColorAt(0.86, QColor(0xcf, 0xd8, 0xe4));
   sheen.setColorAt(1.00, QColor(0xe9, 0xee, 0xf4));
+  return sheen;
+}
+
+// A compact disc seen from above: silver with a soft rainbow sheen, a clear hub and a hole.
+void DrawDisc(QPainter& p, const QPointF& c, qreal r, bool withShadow = true) {
+  QPainterPath disc;
+  disc.addEllipse(c, r, r);
+  if (withShadow) DrawBlurred(p, disc, QColor(0, 0, 0, 90), std::max(1, qRound(r / 8)), QPointF(0, r / 14 + 0.5));
+  const QConicalGradient sheen = DiscSheen(c);
   p.fillPath(disc, sheen);
   QRadialGradient depth(c, r);
   depth.setColorAt(0.0, QColor(255, 255, 255, 0));
@@ -614,11 +640,13 @@ void DrawTrackArea(QPainter& p) {
              Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Tick the tracks you want"));
 }
 
-// The face with every button unlit, or with one of them lit.
-QImage DrawFace(std::optional<HotImage> lit) {
+// The face with every button unlit, or with one of them lit, at `scale` device pixels per
+// client pixel.
+QImage DrawFace(std::optional<HotImage> lit, int scale) {
   const QRect whole = Place(face::kFacePicture);
-  QImage img(whole.size(), QImage::Format_RGB32);
+  QImage img(whole.size() * scale, QImage::Format_RGB32);
   QPainter p(&img);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
   QLinearGradient body(0, kHeaderHeight, 0, whole.height());
@@ -636,11 +664,13 @@ QImage DrawFace(std::optional<HotImage> lit) {
   const int right = face::kClient.width - 1;
   p.setRenderHint(QPainter::Antialiasing, false);
   p.fillRect(QRect(right + 1, 0, whole.width() - right - 1, whole.height()), pal::frame);
-  p.setPen(pal::frame);
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(QRect(0, 0, right, whole.height() - 1));
-  p.setPen(QColor(255, 255, 255, 120));
-  p.drawLine(1, static_cast<int>(kHeaderHeight) + 1, 1, whole.height() - 2);
+  // Rectangles rather than lines, so each edge covers whole pixels at any scale.
+  const int bottom = whole.height() - 1;
+  for (const QRect& edge : {QRect(0, 0, right + 1, 1), QRect(0, bottom, right + 1, 1), QRect(0, 0, 1, bottom + 1),
+                            QRect(right, 0, 1, bottom + 1)})
+    p.fillRect(edge, pal::frame);
+  const int below = static_cast<int>(kHeaderHeight) + 1;
+  p.fillRect(QRect(1, below, 1, bottom - below), QColor(255, 255, 255, 120));
   return img;
 }
 
@@ -652,10 +682,11 @@ QImage Transparent(int w, int h) {
   return img;
 }
 
-QImage DrawSelAllCaption() {
+QImage DrawSelAllCaption(int scale) {
   const QRect place = Place(face::kSelAllPicture);
-  QImage img = Transparent(place.width(), place.height());
+  QImage img = Transparent(place.width() * scale, place.height() * scale);
   QPainter p(&img);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setFont(Font(11.5, QFont::DemiBold));
   p.setPen(pal::ink);
@@ -668,9 +699,10 @@ QImage DrawSelAllCaption() {
 
 enum class RowIcon { Audio, Data, Playing };
 
-QImage DrawRowIcon(RowIcon kind) {
-  QImage img = Transparent(16, 16);
+QImage DrawRowIcon(RowIcon kind, int scale) {
+  QImage img = Transparent(16 * scale, 16 * scale);
   QPainter p(&img);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::Antialiasing);
   switch (kind) {
     case RowIcon::Audio: {  // a note
@@ -715,12 +747,14 @@ QImage DrawRowIcon(RowIcon kind) {
   return img;
 }
 
-// The application's icon: a disc on a navy tile, with a blue badge carrying a note.
-QImage DrawAppIcon() {
-  const int size = 256;
+// The application's icon: a disc on a navy tile, with a blue badge carrying a note; designed
+// on 256 x 256 and drawn at `size` pixels square (the SVG copy below draws the same shapes).
+QImage DrawAppIcon(int size) {
   QImage img = Transparent(size, size);
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.scale(size / 256.0, size / 256.0);
   const QRectF tile(16, 16, 224, 224);
   const QPainterPath tilePath = Rounded(tile, 50);
   DrawBlurred(p, tilePath, QColor(0, 0, 0, 90), 6, QPointF(0, 4));
@@ -755,6 +789,106 @@ QImage DrawAppIcon() {
   return img;
 }
 
+// ---- the scalable icon ----------------------------------------------------------------------
+//
+// The application icon again, as SVG for the hicolor theme's scalable folder: the same shapes
+// at the same places on the 256 x 256 design. SVG has no conical gradient, so the disc's
+// rainbow sheen is laid out as thin wedges, each in its colour of that gradient.
+
+QString SvgColor(const QColor& c) { return c.name(QColor::HexRgb); }
+
+QString Num(qreal v) { return QString::number(v, 'f', 2).remove(QRegularExpression(QStringLiteral("\\.?0+$"))); }
+
+// The colour of a gradient given by stops (position, colour) at position t.
+QColor ColorAt(const QGradientStops& stops, qreal t) {
+  for (int i = 1; i < stops.size(); ++i) {
+    if (t > stops[i].first) continue;
+    const qreal span = stops[i].first - stops[i - 1].first;
+    const qreal f = span > 0 ? (t - stops[i - 1].first) / span : 0;
+    const QColor a = stops[i - 1].second, b = stops[i].second;
+    return QColor::fromRgbF(a.redF() + f * (b.redF() - a.redF()), a.greenF() + f * (b.greenF() - a.greenF()),
+                            a.blueF() + f * (b.blueF() - a.blueF()));
+  }
+  return stops.last().second;
+}
+
+QString AppIconSvg() {
+  const QPointF c(118, 118);
+  const qreal r = 82;
+  QString svg;
+  QTextStream o(&svg);
+  o << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    << "<!-- SPDX-License-Identifier: GPL-3.0-or-later -->\n"
+    << "<!-- Drawn by art/mkart.cpp; the PNG icons are drawn from the same design. -->\n"
+    << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 256 256\">\n"
+    << "  <defs>\n"
+    << "    <linearGradient id=\"tile\" x1=\"0\" y1=\"16\" x2=\"0\" y2=\"240\" gradientUnits=\"userSpaceOnUse\">"
+    << "<stop offset=\"0\" stop-color=\"" << SvgColor(pal::headerBottom.lighter(115)) << "\"/>"
+    << "<stop offset=\"1\" stop-color=\"" << SvgColor(pal::headerTop) << "\"/></linearGradient>\n"
+    << "    <radialGradient id=\"sheen\" cx=\"70\" cy=\"0\" r=\"260\" gradientUnits=\"userSpaceOnUse\">"
+    << "<stop offset=\"0\" stop-color=\"#ffffff\" stop-opacity=\"0.2\"/>"
+    << "<stop offset=\"1\" stop-color=\"#ffffff\" stop-opacity=\"0\"/></radialGradient>\n"
+    << "    <radialGradient id=\"depth\" cx=\"" << Num(c.x()) << "\" cy=\"" << Num(c.y()) << "\" r=\"" << Num(r)
+    << "\" gradientUnits=\"userSpaceOnUse\">"
+    << "<stop offset=\"0.85\" stop-color=\"#283c5a\" stop-opacity=\"0\"/>"
+    << "<stop offset=\"1\" stop-color=\"#283c5a\" stop-opacity=\"0.24\"/></radialGradient>\n"
+    << "    <linearGradient id=\"badge\" x1=\"0\" y1=\"140\" x2=\"0\" y2=\"220\" gradientUnits=\"userSpaceOnUse\">"
+    << "<stop offset=\"0\" stop-color=\"#5aaeff\"/><stop offset=\"1\" stop-color=\"#165cd2\"/></linearGradient>\n"
+    << "    <filter id=\"shadow6\" x=\"-20%\" y=\"-20%\" width=\"140%\" height=\"140%\">"
+    << "<feGaussianBlur stdDeviation=\"5\"/></filter>\n"
+    << "    <filter id=\"shadow4\" x=\"-30%\" y=\"-30%\" width=\"160%\" height=\"160%\">"
+    << "<feGaussianBlur stdDeviation=\"4\"/></filter>\n"
+    << "    <clipPath id=\"disc\"><circle cx=\"" << Num(c.x()) << "\" cy=\"" << Num(c.y()) << "\" r=\"" << Num(r)
+    << "\"/></clipPath>\n"
+    << "  </defs>\n";
+  // The tile and its shadow.
+  o << "  <rect x=\"16\" y=\"20\" width=\"224\" height=\"224\" rx=\"50\" fill=\"#000000\" fill-opacity=\"0.35\" "
+       "filter=\"url(#shadow6)\"/>\n"
+    << "  <rect x=\"16\" y=\"16\" width=\"224\" height=\"224\" rx=\"50\" fill=\"url(#tile)\"/>\n"
+    << "  <rect x=\"16\" y=\"16\" width=\"224\" height=\"224\" rx=\"50\" fill=\"url(#sheen)\"/>\n"
+    << "  <rect x=\"17\" y=\"17\" width=\"222\" height=\"222\" rx=\"49\" fill=\"none\" stroke=\"#ffffff\" "
+       "stroke-opacity=\"0.16\" stroke-width=\"2\"/>\n";
+  // The disc: shadow, sheen in wedges, depth, rim, hub and hole.
+  o << "  <circle cx=\"" << Num(c.x()) << "\" cy=\"" << Num(c.y() + r / 14 + 0.5) << "\" r=\"" << Num(r)
+    << "\" fill=\"#000000\" fill-opacity=\"0.35\" filter=\"url(#shadow6)\"/>\n";
+  const QGradientStops sheen = DiscSheen().stops();
+  o << "  <g clip-path=\"url(#disc)\">\n";
+  const int wedges = 90;
+  const qreal reach = r + 2;
+  for (int i = 0; i < wedges; ++i) {
+    // Angles counter-clockwise on the screen from the gradient's start, as Qt lays them. Each
+    // wedge reaches half-way over the next, so no seam of the background shows between them.
+    const qreal a0 = qDegreesToRadians(kDiscSheenAngle + 360.0 * i / wedges);
+    const qreal a1 = qDegreesToRadians(kDiscSheenAngle + 360.0 * (i + 1.5) / wedges);
+    const QColor col = ColorAt(sheen, (i + 0.5) / wedges);
+    o << "    <path d=\"M" << Num(c.x()) << ' ' << Num(c.y()) << " L" << Num(c.x() + reach * std::cos(a0)) << ' '
+      << Num(c.y() - reach * std::sin(a0)) << " L" << Num(c.x() + reach * std::cos(a1)) << ' '
+      << Num(c.y() - reach * std::sin(a1)) << " Z\" fill=\"" << SvgColor(col) << "\"/>\n";
+  }
+  o << "  </g>\n";
+  o << "  <circle cx=\"" << Num(c.x()) << "\" cy=\"" << Num(c.y()) << "\" r=\"" << Num(r)
+    << "\" fill=\"url(#depth)\" stroke=\"#7d8ca3\" stroke-width=\"" << Num(r / 20) << "\"/>\n"
+    << "  <circle cx=\"" << Num(c.x()) << "\" cy=\"" << Num(c.y()) << "\" r=\"" << Num(r * 0.36)
+    << "\" fill=\"#f7f9fc\" fill-opacity=\"0.86\" stroke=\"#9aa8bc\" stroke-width=\"" << Num(r / 30) << "\"/>\n"
+    << "  <circle cx=\"" << Num(c.x()) << "\" cy=\"" << Num(c.y()) << "\" r=\"" << Num(r * 0.22)
+    << "\" fill=\"#2a6cd8\"/>\n"
+    << "  <circle cx=\"" << Num(c.x()) << "\" cy=\"" << Num(c.y()) << "\" r=\"" << Num(r * 0.11)
+    << "\" fill=\"#162640\"/>\n";
+  // The badge with its note.
+  o << "  <circle cx=\"182\" cy=\"183\" r=\"40\" fill=\"#000000\" fill-opacity=\"0.43\" filter=\"url(#shadow4)\"/>\n"
+    << "  <circle cx=\"182\" cy=\"180\" r=\"40\" fill=\"url(#badge)\" stroke=\"#ffffff\" stroke-opacity=\"0.9\" "
+       "stroke-width=\"4\"/>\n"
+    << "  <g transform=\"translate(181 182) scale(2.6)\" fill=\"#ffffff\">\n"
+    << "    <ellipse cx=\"-4.5\" cy=\"4.5\" rx=\"3\" ry=\"2.1\" transform=\"rotate(-22 -4.5 4.5)\"/>\n"
+    << "    <ellipse cx=\"4.5\" cy=\"3\" rx=\"3\" ry=\"2.1\" transform=\"rotate(-22 4.5 3)\"/>\n"
+    << "    <rect x=\"-2.8\" y=\"-6.5\" width=\"1.4\" height=\"11\"/>\n"
+    << "    <rect x=\"6.2\" y=\"-8\" width=\"1.4\" height=\"11\"/>\n"
+    << "    <path d=\"M-2.8 -6.5 L7.6 -9.5 L7.6 -6.5 L-2.8 -3.5 Z\"/>\n"
+    << "  </g>\n"
+    << "</svg>\n";
+  return svg;
+}
+
 // ---- writing --------------------------------------------------------------------------------
 
 bool Save(const QImage& img, const QString& path, int quality = -1) {
@@ -765,6 +899,35 @@ bool Save(const QImage& img, const QString& path, int quality = -1) {
     return false;
   }
   return true;
+}
+
+// Writes the face, the lit buttons, the caption and the row icons at `scale`, with `suffix`
+// ("" or "@2x") before each extension, and the preview of them all.
+bool WriteFaceArt(const QString& out, const QString& preview, int scale, const QString& suffix) {
+  // Near-lossless JPEG, so a lit button and the face around it agree at their shared edge.
+  const int kJpegQuality = 96;
+  auto at = [scale](const QRect& r) { return QRect(r.topLeft() * scale, r.size() * scale); };
+  const QImage faceImage = DrawFace(std::nullopt, scale);
+  bool ok = Save(faceImage, out + QStringLiteral("face") + suffix + QStringLiteral(".jpg"), kJpegQuality);
+  QImage previewImage = faceImage.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  QPainter previewPainter(&previewImage);
+  for (const face::HotImageInfo& info : face::kHotImages) {
+    const QImage litImage = DrawFace(info.id, scale).copy(at(Place(info.id)));
+    const QString name = QString::fromLatin1(info.name.data(), static_cast<int>(info.name.size()));
+    ok = Save(litImage, out + name + suffix + QStringLiteral(".jpg"), kJpegQuality) && ok;
+    previewPainter.drawImage(at(Place(info.id)).topLeft(), litImage);
+  }
+  const QImage selAll = DrawSelAllCaption(scale);
+  ok = Save(selAll, out + QStringLiteral("imgSelAll") + suffix + QStringLiteral(".png")) && ok;
+  previewPainter.drawImage(at(Place(face::kSelAllPicture)).topLeft(), selAll);
+  previewPainter.end();
+  ok = Save(previewImage, preview) && ok;
+
+  ok = Save(DrawRowIcon(RowIcon::Audio, scale), out + QStringLiteral("icon-audio") + suffix + QStringLiteral(".png")) && ok;
+  ok = Save(DrawRowIcon(RowIcon::Data, scale), out + QStringLiteral("icon-data") + suffix + QStringLiteral(".png")) && ok;
+  ok = Save(DrawRowIcon(RowIcon::Playing, scale), out + QStringLiteral("icon-playing") + suffix + QStringLiteral(".png")) &&
+       ok;
+  return ok;
 }
 
 }  // namespace
@@ -779,29 +942,28 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "mkart: warning: font \"%s\" not found (install fonts-liberation); using a substitute\n",
                  kFamily);
   const QString out = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
-  // Near-lossless JPEG, so a lit button and the face around it agree at their shared edge.
-  const int kJpegQuality = 96;
+  const QString preview = QString::fromLocal8Bit(argv[2]);
+  QString preview2x = preview;
+  const int dot = preview2x.lastIndexOf(QLatin1Char('.'));
+  preview2x.insert(dot < 0 ? preview2x.size() : dot, QStringLiteral("@2x"));
 
-  const QImage faceImage = DrawFace(std::nullopt);
-  bool ok = Save(faceImage, out + QStringLiteral("face.jpg"), kJpegQuality);
-  QImage preview = faceImage.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  QPainter previewPainter(&preview);
-  for (const face::HotImageInfo& info : face::kHotImages) {
-    const QImage litImage = DrawFace(info.id).copy(Place(info.id));
-    ok = Save(litImage, out + QString::fromLatin1(info.name.data(), static_cast<int>(info.name.size())) +
-                            QStringLiteral(".jpg"),
-              kJpegQuality) && ok;
-    previewPainter.drawImage(Place(info.id).topLeft(), litImage);
+  // Every picture at 1x, and at 2x for high-density screens (scales between are drawn from
+  // the 2x pictures, made smaller).
+  bool ok = WriteFaceArt(out, preview, 1, QString());
+  ok = WriteFaceArt(out, preview2x, 2, QStringLiteral("@2x")) && ok;
+  ok = Save(DrawAppIcon(256), out + QStringLiteral("tessaly.png")) && ok;
+
+  // The icon theme's sizes, and the scalable copy.
+  for (int size : kIconSizes) {
+    const QString dir = out + QStringLiteral("icons/%1x%1/").arg(size);
+    QDir().mkpath(dir);
+    ok = Save(DrawAppIcon(size), dir + QStringLiteral("tessaly.png")) && ok;
   }
-  const QImage selAll = DrawSelAllCaption();
-  ok = Save(selAll, out + QStringLiteral("imgSelAll.png")) && ok;
-  previewPainter.drawImage(Place(face::kSelAllPicture).topLeft(), selAll);
-  previewPainter.end();
-  ok = Save(preview, QString::fromLocal8Bit(argv[2])) && ok;
-
-  ok = Save(DrawRowIcon(RowIcon::Audio), out + QStringLiteral("icon-audio.png")) && ok;
-  ok = Save(DrawRowIcon(RowIcon::Data), out + QStringLiteral("icon-data.png")) && ok;
-  ok = Save(DrawRowIcon(RowIcon::Playing), out + QStringLiteral("icon-playing.png")) && ok;
-  ok = Save(DrawAppIcon(), out + QStringLiteral("tessaly.png")) && ok;
+  QDir().mkpath(out + QStringLiteral("icons/scalable"));
+  QFile svg(out + QStringLiteral("icons/scalable/tessaly.svg"));
+  if (!svg.open(QIODevice::WriteOnly | QIODevice::Truncate) || svg.write(AppIconSvg().toUtf8()) < 0) {
+    std::fprintf(stderr, "mkart: cannot write %s\n", qPrintable(svg.fileName()));
+    ok = false;
+  }
   return ok ? 0 : 1;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "GradProgress.h"
 
 #include <QApplication>
@@ -7,6 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -21,6 +25,34 @@ int MulDiv(int a, int b, int c) {
 }
 
 int roundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+
+// Contrast between two colours as the accessibility guidelines measure it, 1 to 21.
+double Luminance(const QColor& c) {
+  auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The ink for text over `under` (the colours of the part it stands on): the font's own colour
+// when it reads well on all of them, otherwise whichever of it, black and white reads best on
+// the worst of them. Small text wants 4.5:1.
+QColor Ink(const QColor& font, const std::vector<QColor>& under) {
+  if (under.empty()) return font;
+  auto worst = [&](const QColor& ink) {
+    double w = 21;
+    for (const QColor& c : under) w = std::min(w, Contrast(ink, c));
+    return w;
+  };
+  if (worst(font) >= 4.5) return font;
+  QColor best = font;
+  for (const QColor& candidate : {QColor(Qt::black), QColor(Qt::white)})
+    if (worst(candidate) > worst(best)) best = candidate;
+  return best;
+}
 
 }  // namespace
 
@@ -160,6 +192,12 @@ void TGradProgress::drawBevel(QPainter& p) const {
   }
 }
 
+QColor TGradProgress::stepColor(int i, int n) const {
+  const int c = MulDiv(255, i, n);
+  return QColor((startR_ + MulDiv(c, diffR_, 255)) & 0xFF, (startG_ + MulDiv(c, diffG_, 255)) & 0xFF,
+                (startB_ + MulDiv(c, diffB_, 255)) & 0xFF);
+}
+
 void TGradProgress::compose() {
   const QRect in = innerRect();
   const int inRight = in.right() + 1, inBottom = in.bottom() + 1;
@@ -167,22 +205,24 @@ void TGradProgress::compose() {
   const double fill = maxValue_ > 0 ? position_ * length / maxValue_ : 0.0;
   const int n = roundHalfEven(fill);
 
-  if (image_.width() != inRight || image_.height() != inBottom)
-    image_ = QImage(std::max(inRight, 1), std::max(inBottom, 1), QImage::Format_RGB32);
+  // Composed in the screen's own pixels, so the text is as sharp as the rest of the window on a
+  // high-density screen; the painter still works in the control's coordinates.
+  const qreal dpr = devicePixelRatioF();
+  const QSize device(std::max(1, static_cast<int>(std::ceil(inRight * dpr))),
+                     std::max(1, static_cast<int>(std::ceil(inBottom * dpr))));
+  if (image_.size() != device || image_.devicePixelRatio() != dpr) {
+    image_ = QImage(device, QImage::Format_RGB32);
+    image_.setDevicePixelRatio(dpr);
+  }
   QPainter p(&image_);
 
-  // The whole range from start to end colour spread over the filled length.
+  // The whole range from start to end colour spread over the filled length, one colour per
+  // pixel of the control.
   for (int i = 0; i <= n; ++i) {
-    const int c = MulDiv(255, i, n);
-    const QColor col((startR_ + MulDiv(c, diffR_, 255)) & 0xFF, (startG_ + MulDiv(c, diffG_, 255)) & 0xFF,
-                     (startB_ + MulDiv(c, diffB_, 255)) & 0xFF);
-    p.setPen(col);
-    if (style_ == gsHorizontal) {
-      p.drawLine(i, in.top(), i, inBottom - 1);
-    } else {
-      const int y = std::abs(i - height());
-      p.drawLine(in.left(), y, inRight - 1, y);
-    }
+    if (style_ == gsHorizontal)
+      p.fillRect(QRectF(i, in.top(), 1, inBottom - in.top()), stepColor(i, n));
+    else
+      p.fillRect(QRectF(in.left(), std::abs(i - height()), inRight - in.left(), 1), stepColor(i, n));
   }
 
   const QColor back = ResolveColor(backColor_, palette());
@@ -195,26 +235,56 @@ void TGradProgress::compose() {
   if (!showPercent_) return;
   const QString text = PercentText();
   p.setFont(font());
-  p.setPen(palette().color(QPalette::WindowText));
-  if (style_ == gsHorizontal) {
-    p.drawText(in, Qt::AlignCenter | Qt::TextSingleLine, text);
-    return;
+  // Where the text goes, in one of three ways; `span` is the stretch of the bar's length it
+  // covers.
+  std::function<void()> draw = [&] { p.drawText(in, Qt::AlignCenter | Qt::TextSingleLine, text); };
+  const QRect level = QFontMetrics(font()).boundingRect(in, Qt::AlignCenter | Qt::TextSingleLine, text);
+  std::pair<int, int> span = style_ == gsHorizontal ? std::pair(level.left(), level.right())
+                                                    : std::pair(level.top(), level.bottom());
+  if (style_ == gsVertical) {
+    // Measured with the screen's own font, as the decision to turn is made on it.
+    const QFontMetrics screen(QApplication::font());
+    const int cx = screen.horizontalAdvance(text), cy = screen.height();
+    if (!scalableFonts_.isEmpty() && width() - 2 * bevelWidth_ - 6 < cx) {
+      QFont turned = font();
+      if (!scalableFonts_.contains(turned.family(), Qt::CaseInsensitive)) turned.setFamily(scalableFonts_.first());
+      p.setFont(turned);
+      const QPoint origin(std::lround((width() + cy - 3) / 2.0), std::lround((height() - cx + 3) / 2.0));
+      draw = [&p, origin, text] {
+        p.save();
+        p.translate(origin);
+        p.rotate(90);  // reading downwards
+        p.drawText(QRect(0, 0, 10000, 10000), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
+        p.restore();
+      };
+      span = {origin.y(), origin.y() + QFontMetrics(turned).horizontalAdvance(text)};
+      textTurned_ = true;
+    }
   }
-  // Measured with the screen's own font, as the decision to turn is made on it.
-  const QFontMetrics screen(QApplication::font());
-  const int cx = screen.horizontalAdvance(text), cy = screen.height();
-  if (!scalableFonts_.isEmpty() && width() - 2 * bevelWidth_ - 6 < cx) {
-    QFont turned = font();
-    if (!scalableFonts_.contains(turned.family(), Qt::CaseInsensitive)) turned.setFamily(scalableFonts_.first());
-    p.setFont(turned);
-    p.save();
-    p.translate(std::lround((width() + cy - 3) / 2.0), std::lround((height() - cx + 3) / 2.0));
-    p.rotate(90);  // reading downwards
-    p.drawText(QRect(0, 0, 10000, 10000), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
-    p.restore();
-    textTurned_ = true;
+
+  // The font's colour over a part it reads on; a contrasting one where it would not (white on
+  // the pale empty part): one colour for the text over the fill, one over the empty part.
+  const QColor ink = palette().color(QPalette::WindowText);
+  std::vector<QColor> underFill;
+  QRectF filledPart, emptyPart;
+  if (style_ == gsHorizontal) {
+    for (int x = std::max(span.first, 0); x <= std::min(span.second, n - 1); ++x) underFill.push_back(stepColor(x, n));
+    filledPart = QRectF(0, 0, n, height());
+    emptyPart = QRectF(n, 0, width() - n, height());
   } else {
-    p.drawText(in, Qt::AlignCenter | Qt::TextSingleLine, text);
+    const int top = std::abs(n - height());  // the first row of the fill
+    for (int y = std::max(span.first, top); y <= std::min(span.second, height()); ++y)
+      underFill.push_back(stepColor(std::abs(y - height()), n));
+    filledPart = QRectF(0, top, width(), height() - top);
+    emptyPart = QRectF(0, 0, width(), top);
+  }
+  for (const auto& [part, color] : {std::pair(filledPart, Ink(ink, underFill)), std::pair(emptyPart, Ink(ink, {back}))}) {
+    if (part.isEmpty()) continue;
+    p.save();
+    p.setClipRect(part);
+    p.setPen(color);
+    draw();
+    p.restore();
   }
 }
 
@@ -223,5 +293,7 @@ void TGradProgress::paintEvent(QPaintEvent*) {
   QPainter p(this);
   drawBevel(p);
   const QRect in = innerRect();
-  p.drawImage(in.topLeft(), image_, in);
+  // The source in the image's own pixels.
+  const qreal dpr = image_.devicePixelRatio();
+  p.drawImage(QRectF(in), image_, QRectF(in.x() * dpr, in.y() * dpr, in.width() * dpr, in.height() * dpr));
 }

@@ -1,7 +1,10 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TGradProgress: a progress bar filled with a colour gradient inside an optional bevel, with
 // the percentage on top; horizontal (filling left to right) or vertical (bottom to top).
-// Each paint is composed in an off-screen image and copied in one operation; a new Position
-// paints at once, even while the event loop is not running.
+// Each paint is composed in an off-screen image (at the screen's device pixel ratio) and copied
+// in one operation; a new Position paints at once, even while the event loop is not running.
+// The percentage is drawn in the font's colour where that reads well, and in a contrasting one
+// over a part of the bar where it would not.
 #pragma once
 
 #include <QImage>
@@ -67,6 +70,7 @@ class TGradProgress : public QWidget {
  private:
   void colorsChanged();
   void compose();  // painting steps 2 to 8, into image_
+  QColor stepColor(int i, int n) const;  // the gradient's colour at step i of n
   void drawBevel(QPainter& p) const;
   QRect innerRect() const;
 

@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gradient bar rendered off-screen and judged by its pixels, and the message dialog with
-// chosen captions driven by keys. Runs on Qt's offscreen platform.
+// chosen captions driven by keys. Runs on Qt's offscreen platform. The AnyScale cases run again
+// at QT_SCALE_FACTOR 1.5 and 2 (see tests/CMakeLists.txt): the bar on high-density screens.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QtMath>
+#include <cmath>
 #include <functional>
 
 #include "app/globals_dialog.h"
@@ -44,6 +48,16 @@ TEST(GradProgress, ValuesAtCreation) {
   EXPECT_EQ(bar.palette().color(QPalette::WindowText), QColor(Qt::white));
 }
 
+// Contrast between two colours as the accessibility guidelines measure it (1 to 21).
+double contrast(const QColor& a, const QColor& b) {
+  auto lum = [](const QColor& c) {
+    auto ch = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * ch(c.redF()) + 0.7152 * ch(c.greenF()) + 0.0722 * ch(c.blueF());
+  };
+  const double la = lum(a), lb = lum(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 TEST(GradProgress, EmptyBarShowsOnlyTheBackgroundAndZero) {
   TGradProgress bar;
   EXPECT_EQ(bar.PercentText(), QStringLiteral("0.0%"));
@@ -52,16 +66,19 @@ TEST(GradProgress, EmptyBarShowsOnlyTheBackgroundAndZero) {
   const QImage img = render(bar);
   const QColor back = buttonFace(bar);
   int textPixels = 0;
+  double best = 1;
   for (int y = 1; y < 15; ++y)
     for (int x = 1; x < 149; ++x) {
       const QColor c = img.pixelColor(x, y);
       if (c == back) continue;
       ++textPixels;
-      // White text blended into the grey background: never the gradient's blue.
+      // Text blended into the grey background: never the gradient's blue.
       EXPECT_LE(std::abs(c.red() - c.blue()), 12) << x << "," << y;
-      ASSERT_GE(c.red(), back.red() - 2) << x << "," << y;
+      best = std::max(best, contrast(c, back));
     }
   EXPECT_GT(textPixels, 10);  // the text is there
+  // The font is white, which on the pale background would all but vanish: it reads.
+  EXPECT_GE(best, 4.5);
   EXPECT_EQ(img.pixelColor(1, 8), back);
 }
 
@@ -233,26 +250,120 @@ TEST(GradProgress, ANewPositionPaintsAtOnce) {
   EXPECT_EQ(counter.paints, 1);
 }
 
-TEST(GradProgress, Screenshot) {
+// ---- on any screen: the cases below run at 1x, 1.5x and 2x --------------------------------
+
+// The grab of a widget in the screen's pixels, with its device pixel ratio.
+QImage grabbed(QWidget& w) { return w.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+// The extraction window's bar, 270 by 16: from the menu colour to blue on the menu colour, in
+// white; at 50% the fill ends under the middle of its text.
+void extractionBar(TGradProgress& bar, double position) {
+  bar.resize(270, 16);
+  bar.SetStartColor(clMenu);
+  bar.SetEndColor(clBlue);
+  bar.SetBackColor(clMenu);
+  bar.SetPosition(position);
+}
+
+// The colour the bar shows at window column x without its text: the gradient's step, or the
+// background past the fill's end n.
+QColor barColorAt(const TGradProgress& bar, int x, int n) {
+  if (x >= n) return ResolveColor(bar.BackColor(), bar.palette()).toRgb();
+  const QColor start = ResolveColor(bar.StartColor() & 0x00FFFFFF, bar.palette());  // raw components
+  const QColor end = ResolveColor(bar.EndColor() & 0x00FFFFFF, bar.palette());
+  const int c = mulDiv(255, x, n);
+  auto mix = [c](int a, int b) { return (a + mulDiv(c, b - a, 255)) & 0xFF; };
+  return QColor(mix(start.red(), end.red()), mix(start.green(), end.green()), mix(start.blue(), end.blue()));
+}
+
+TEST(AnyScale, ThePercentageReadsOverTheFillAndOverTheEmptyPart) {
+  for (const bool dec : {true, false}) {
+    TGradProgress bar;
+    extractionBar(bar, 50);  // fills 135 of 270
+    bar.SetShowDec(dec);
+    const QImage img = grabbed(bar);
+    const double dpr = img.devicePixelRatio();
+    ASSERT_EQ(img.width(), qRound(270 * dpr));
+    const int n = 135;
+    double onFill = 1, onEmpty = 1;
+    int brightOnFill = 0;
+    for (int y = qCeil(2 * dpr); y < img.height() - 2 * dpr; ++y)
+      for (int x = qCeil(2 * dpr); x < img.width() - 2 * dpr; ++x) {
+        const int column = static_cast<int>((x + 0.5) / dpr);
+        if (std::abs(column - n) <= 1) continue;  // a pixel there may mix fill and background
+        const QColor c = img.pixelColor(x, y), under = barColorAt(bar, column, n);
+        const double k = contrast(c, under);
+        (column < n ? onFill : onEmpty) = std::max(column < n ? onFill : onEmpty, k);
+        if (column < n && qGray(c.rgb()) > 230) ++brightOnFill;
+      }
+    SCOPED_TRACE(bar.PercentText().toStdString());
+    EXPECT_GE(onFill, 4.5) << "the text over the fill does not stand out";
+    EXPECT_GE(onEmpty, 4.5) << "the text over the empty part does not stand out";
+    // Where the font's white reads (on the dark fill) the text keeps it.
+    EXPECT_GT(brightOnFill, 3);
+  }
+}
+
+TEST(AnyScale, TheBarIsComposedInTheScreensOwnPixels) {
+  TGradProgress bar;
+  extractionBar(bar, 100);
+  const QImage full = grabbed(bar);
+  const double dpr = full.devicePixelRatio();
+  EXPECT_EQ(full.size(), QSize(qRound(270 * dpr), qRound(16 * dpr)));
+  // Every window column keeps its one colour of the gradient, however many pixels it covers
+  // (the text runs through the middle rows, so look just inside the bevel).
+  const int y = qCeil(1.5 * dpr);
+  for (int x = 1; x < 269; x += 7) {
+    const int px = static_cast<int>((x + 0.5) * dpr);
+    EXPECT_EQ(full.pixelColor(px, y), barColorAt(bar, x, 270)) << x;
+  }
+  if (dpr < 2) return;
+  // At 2x the text has detail of its own, with edges as sharp as at 1x. A 1x picture enlarged
+  // shows each 2 x 2 block of pixels in one colour, or, smoothed, spreads each edge over two.
+  const QRect text(qRound(100 * dpr), qRound(2 * dpr), qRound(70 * dpr), qRound(12 * dpr));
+  int lo = 255, hi = 0, step = 0, detailed = 0;
+  for (int y = text.top(); y <= text.bottom(); ++y)
+    for (int x = text.left(); x <= text.right(); ++x) {
+      const int g = qGray(full.pixel(x, y));
+      lo = std::min(lo, g);
+      hi = std::max(hi, g);
+      step = std::max(step, std::abs(g - qGray(full.pixel(x + 1, y))));
+      if (x % 2 == 0 && y % 2 == 0) {
+        const QRgb a = full.pixel(x, y);
+        detailed += full.pixel(x + 1, y) != a || full.pixel(x, y + 1) != a || full.pixel(x + 1, y + 1) != a;
+      }
+    }
+  ASSERT_GT(hi - lo, 100) << "no text";
+  EXPECT_GT(detailed, 20) << "the text is a 1x picture enlarged";
+  EXPECT_GT(step, 0.8 * (hi - lo)) << "the sharpest edge of the text takes more than one pixel";
+}
+
+TEST(AnyScale, Screenshot) {
   QWidget window;
   window.setWindowTitle(QStringLiteral("TGradProgress"));
   window.resize(330, 170);
   window.setAutoFillBackground(true);
-  const double positions[] = {0, 37, 100};
-  for (int i = 0; i < 3; ++i) {
+  const double positions[] = {0, 37, 50, 100};
+  for (int i = 0; i < 4; ++i) {
     auto* bar = new TGradProgress(&window);
     bar->setGeometry(10, 10 + i * 30, 270, 16);
     bar->SetStartColor(clMenu);
     bar->SetEndColor(clBlue);
-    bar->SetShowDec(false);
+    bar->SetBackColor(clMenu);
+    bar->SetShowDec(i == 2);
     bar->SetPosition(positions[i]);
   }
   auto* vertical = new TGradProgress(&window);
   vertical->SetStyle(TGradProgress::gsVertical);
   vertical->setGeometry(295, 10, 22, 150);
   vertical->SetPosition(50);
-  const QString path = QStringLiteral(SCREENSHOT_DIR "/gradprogress.png");
-  ASSERT_TRUE(window.grab().save(path)) << path.toStdString();
+  // gradprogress.png at 1x, gradprogress@2x.png at 2x and so on.
+  const QPixmap shot = window.grab();
+  const qreal dpr = shot.devicePixelRatio();
+  const QString suffix = dpr == 1 ? QString() : QStringLiteral("@%1x").arg(dpr);
+  const QString path = QStringLiteral(SCREENSHOT_DIR "/gradprogress") + suffix + QStringLiteral(".png");
+  ASSERT_EQ(shot.size(), QSize(qRound(330 * dpr), qRound(170 * dpr)));
+  ASSERT_TRUE(shot.save(path)) << path.toStdString();
 }
 
 // Runs `drive` on the dialog once it is shown, then returns the dialog's result.
