@@ -129,8 +129,11 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     }
     if (flac) {
       if (!flacCoder_->InitStream(*file, shape.Channels, static_cast<uint32_t>(shape.SampleRate),
-                                  expected / frameBytes))
+                                  expected / frameBytes)) {
+        // The stream's head is written as it starts: a full disk shows here first.
+        if (flacCoder_->WriteFailed()) throw writeError(*file);
         throw ECDRIPError("Unable to start the FLAC encoder", flacCoder_->Problem());
+      }
       flacOpen = true;
       blockBytes = frameBytes;  // a part of a frame waits for the next chunk
     }

@@ -15,9 +15,10 @@
 #include "cdrip/CDRIP.h"
 #include "fake_cdrip.h"
 #include "fake_lame.h"
+#include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "platform/events.h"
-#include "test_support.h"
+#include "audio_tools.h"
 
 namespace {
 
@@ -432,6 +433,87 @@ TEST_F(RipFake, FileNamesAndHeadersByEncodeAndWriteWav) {
   fake::script().nextChunk = 0;
   ripper->RipSectors(0, 10, (tmp / "Other.name").string());
   EXPECT_EQ(readFile(tmp / "Other.mp3"), "INFO0><flush>");  // "<0:20>" begins the stream
+}
+
+TEST_F(RipFake, FlacTakesEveryWholeFrameOfOddChunksAndNoOtherHead) {
+  // Chunks that cut frames, a failed chunk whose bytes are not audio, and a last chunk that
+  // ends inside a frame: its part of a frame is not audio either.
+  const std::vector<uint8_t> a = pattern(1001, 1), b = pattern(2352 * 3 + 3, 2), c = pattern(6, 3);
+  chunks({{CDEX_OK, a, 10}, {CDEX_ERROR, pattern(400, 9), 10}, {CDEX_JITTER_ERROR, b, 50, 1, 2}, {CDEX_RIPPING_DONE, c, 100}});
+  ripper->WriteWAV = true;  // no WAV header in front of a FLAC stream
+  ripper->Encode = true;
+  ripper->EncodeFlac = true;
+  ripper->FileHead = {'I', 'D', '3'};  // an MP3 file's head only
+  ripper->FlacCoder().Comments = {"TITLE=Odd"};
+  ripper->RipSectors(1000, 1999, (tmp / "Track03.wav").string());
+  EXPECT_EQ(ripper->OutputFileName(), (tmp / "Track03.flac").string());
+  EXPECT_FALSE(fs::exists(tmp / "Track03.wav"));
+
+  std::string delivered(a.begin(), a.end());
+  delivered.append(b.begin(), b.end());
+  delivered.append(c.begin(), c.end());
+  delivered.resize(delivered.size() / 4 * 4);
+  EXPECT_EQ(readFile(tmp / "Track03.flac").substr(0, 4), "fLaC");
+  EXPECT_TRUE(decodedFlac(tmp / "Track03.flac", tmp / "d.raw") == delivered);
+  EXPECT_EQ(metaflac("--show-total-samples --export-tags-to=-", tmp / "Track03.flac"),
+            std::to_string(delivered.size() / 4) + "\nTITLE=Odd\n");
+  EXPECT_EQ(ripper->JitterLog().back(), "1 2");
+  EXPECT_TRUE(fakelame::script().calls.empty());  // the MP3 coder had nothing to do
+
+  // Mono: frames of two bytes.
+  ripper->ApplyOutputFormat(MONO22050);
+  fake::script().nextChunk = 0;
+  chunks({{CDEX_RIPPING_DONE, pattern(1001, 4), 100}});
+  ripper->RipSectors(1000, 1999, (tmp / "mono.wav").string());
+  EXPECT_EQ(metaflac("--show-channels --show-sample-rate --show-total-samples", tmp / "mono.flac"), "1\n22050\n500\n");
+}
+
+TEST_F(RipFake, AnMp3FileHeadComesBeforeTheFramesAndTheHeaderFrameFollowsIt) {
+  TLameCoder coder;
+  ripper->AttachCoder(&coder);
+  ripper->Encode = true;
+  ripper->FileHead = {'I', 'D', '3', '!'};
+  fakelame::script().infoTag = "INFO";
+  chunks({{CDEX_RIPPING_DONE, pattern(40, 1), 100}});
+  ripper->RipSectors(0, 10, (tmp / "a.wav").string());
+  EXPECT_EQ(readFile(tmp / "a.mp3"), "ID3!INFO0><flush>");  // "<0:20>" began the frames
+  // The head is the file's; without encoding it is not written.
+  ripper->Encode = false;
+  fake::script().nextChunk = 0;
+  ripper->RipSectors(0, 10, (tmp / "b.raw").string());
+  EXPECT_TRUE(readFile(tmp / "b.raw") == std::string(reinterpret_cast<const char*>(pattern(40, 1).data()), 40));
+}
+
+TEST_F(RipFake, AFlacWriteErrorIsAWriteErrorAfterTheClosingSteps) {
+  ripper->Encode = true;
+  ripper->EncodeFlac = true;
+  std::vector<fake::Chunk> c;
+  fake::script().bufferSize = 2352 * 50;
+  for (int i = 0; i < 20; ++i) {
+    // Noise, which no FLAC level makes small.
+    std::vector<uint8_t> noise(2352 * 50);
+    for (size_t k = 0; k < noise.size(); ++k) noise[k] = static_cast<uint8_t>((k * 2654435761u + static_cast<size_t>(i)) >> 13);
+    c.push_back({i == 19 ? CDEX_RIPPING_DONE : CDEX_OK, noise, i * 5});
+  }
+  for (const rlim_t room : {rlim_t{20}, rlim_t{30000}}) {  // in the stream's head; among the frames
+    SCOPED_TRACE(room);
+    fake::script().nextChunk = 0;
+    chunks(c);
+    const int closed = fake::count("CR_CloseRipper");
+    {
+      FileSizeLimit limit(room);
+      try {
+        ripper->RipSectors(0, 999, (tmp / "full.flac").string());
+        FAIL() << "expected a write error";
+      } catch (const ECDRIPError& e) {
+        EXPECT_STREQ(e.what(), "Write error");
+        EXPECT_FALSE(e.reason().empty());
+      }
+    }
+    EXPECT_EQ(fake::count("CR_CloseRipper"), closed + 1);
+    EXPECT_EQ(fs::file_size(tmp / "full.flac"), room);  // the partial file stays
+    EXPECT_FALSE(ripper->FlacCoder().StreamOpen());
+  }
 }
 
 TEST_F(RipFake, EncoderThatCannotStartIsAnError) {
