@@ -1,11 +1,13 @@
 // Disc images as drives: which files a cue sheet or TOC file is read from, the private folder
-// that lets libcdio read them as meant, and the probe of an image in a child process before the
-// program trusts libcdio with it.
+// that lets libcdio read them as meant, the sheets read through a reader of our own
+// (cdrip_image_source.cpp), the probe of an image in a process of its own before the program
+// trusts libcdio with it, and the images that changed on disk since they were opened.
 #include <cdio/cdio.h>
 #include <cdio/audio.h>
 #include <stdlib.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <limits.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -24,10 +26,16 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "cdrip_image_source.h"
 #include "cdrip_internal.h"
+#include "cdrip_probe.h"
+#include "cue_sheet.h"
+
+extern char** environ;
 
 namespace cdrip_internal {
 
@@ -40,8 +48,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A child process that has not reported an image's table of contents by then is stopped.
-constexpr int kProbeSeconds = 20;
+// A cue sheet is a few kilobytes; a larger file named .cue is not one.
+constexpr std::uintmax_t kMaxSheetBytes = 1 << 20;
+// How often a handle's reads look whether its image's files changed on disk.
+constexpr auto kRecheckEvery = std::chrono::milliseconds(250);
 
 std::string lowerCase(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -173,6 +183,8 @@ bool copyTocWithAbsoluteNames(const fs::path& toc, const fs::path& copy, std::ve
 struct ImageOpening {
   std::string path;
   driver_id_t driver = DRIVER_UNKNOWN;
+  std::shared_ptr<DiscSource> source;  // a sheet read by our own reader; null for libcdio's
+  std::vector<std::string> files;      // the image and every data file it is read from
 };
 
 // Whether two private image folders hold the same: links to the same files, copies alike.
@@ -192,23 +204,140 @@ bool sameContents(const fs::path& a, const fs::path& b) {
   return true;
 }
 
+// Who the files are (device, inode, size, time of change), so a file replaced or rewritten on
+// disk is told from the one that was read.
+std::string identityOf(const std::vector<std::string>& files) {
+  std::string id;
+  for (const std::string& file : files) {
+    struct stat st {};
+    id += file;
+    if (::stat(file.c_str(), &st) == 0)
+      id += ":" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) +
+            ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    id += "\n";
+  }
+  return id;
+}
+
+std::string joinLines(const std::vector<std::string>& files) {
+  std::string list;
+  for (const auto& f : files)
+    if (("\n" + list + "\n").find("\n" + f + "\n") == std::string::npos) list += (list.empty() ? "" : "\n") + f;
+  return list;
+}
+
+// The sheets read by our own reader, by image path: what they were read from and the private
+// folder libcdio is handed their table of contents in.
+struct OwnImage {
+  std::vector<std::string> files;
+  std::string identity;
+  std::string sheet;  // the generated sheet in the drive's private folder
+  std::shared_ptr<DiscSource> source;
+};
+std::map<std::string, OwnImage> g_own;
+
+// Whether libcdio's cue reader reads the sheet as meant: one BINARY (or MOTOROLA) file of raw
+// sectors and nothing it trips on. Everything else goes to our own reader.
+bool libcdioReadsSheet(const cue::Sheet& sheet, const fs::path& image) {
+  if (sheet.byteOrderMark || sheet.files.size() > 1) return false;
+  if (sheet.files.size() == 1 && sheet.files[0].type != "BINARY" && sheet.files[0].type != "MOTOROLA") return false;
+  const fs::path data = cueDataFile(image);
+  return data.empty() || sniffDataFile(data) == DataKind::Raw;
+}
+
+// A file of `sectors` zero sectors that takes no room: what libcdio reads the generated sheet
+// over (our reader serves the audio).
+bool sparseFile(const fs::path& file, int64_t sectors) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool ok = ::ftruncate(fd, static_cast<off_t>(sectors) * CDIO_CD_FRAMESIZE_RAW) == 0;
+  return ::close(fd) == 0 && ok;
+}
+
+// Reads a cue sheet with our own reader into the drive's private folder: the sheet libcdio is
+// handed (one BINARY file, the same table of contents and texts) over a sparse file. The
+// reader is kept while the image's files stay as they were.
+bool prepareOwnSheet(Drive& d, const cue::Sheet& sheet, ImageOpening& how, std::string& problem) {
+  const auto known = g_own.find(d.path);
+  if (known != g_own.end() && identityOf(known->second.files) == known->second.identity &&
+      fs::path(known->second.sheet).parent_path() == fs::path(d.shim.path())) {
+    how = {known->second.sheet, DRIVER_BINCUE, known->second.source, known->second.files};
+    return true;
+  }
+  const fs::path image(d.path);
+  const bool single = sheet.files.size() == 1;
+  auto locate = [&](const std::string& name) -> fs::path {
+    const fs::path p = fs::path(name).is_absolute() ? fs::path(name) : image.parent_path() / name;
+    if (fs::path found = existingOrCaseBlind(p); !found.empty()) return found;
+    if (!single) return {};
+    fs::path sibling = image;  // renamed with its sheet, as for libcdio's sheets
+    return existingOrCaseBlind(sibling.replace_extension(fs::path(name).extension()));
+  };
+  std::shared_ptr<DiscSource> source = DiscSource::open(sheet, locate, problem);
+  if (!source) return false;
+  TempFolder shim;
+  if (!shim.Make()) {
+    problem = "no private folder can be made in " + temporaryFolder().string() + ": " + std::strerror(errno);
+    return false;
+  }
+  const fs::path dir(shim.path());
+  {
+    std::ofstream out(dir / "disc.cue", std::ios::binary | std::ios::trunc);
+    out << source->tocSheet("disc.bin");
+    out.close();
+    if (!out || !sparseFile(dir / "disc.bin", source->toc().back().dwStartSector)) {
+      problem = "the image's table of contents cannot be written to " + dir.string();
+      return false;
+    }
+  }
+  std::vector<std::string> files{d.path};
+  files.insert(files.end(), source->files().begin(), source->files().end());
+  how = {(dir / "disc.cue").string(), DRIVER_BINCUE, source, files};
+  g_dataFiles[d.path] = joinLines(source->files());
+  // A handle opened through the folder the drive had may still be reading through it.
+  if (!d.shim.path().empty()) g_retiredShims.push_back(std::move(d.shim));
+  d.shim = std::move(shim);
+  g_own[d.path] = OwnImage{files, identityOf(files), how.path, source};
+  return true;
+}
+
 // Makes what libcdio needs to read the image as it is meant to be read, in a private folder
-// of the drive: for a cue sheet, the sheet and its chosen data file under matching names (the
-// cue driver reads the file named like the sheet, whatever its FILE line says); for a TOC file,
+// of the drive: for a cue sheet libcdio reads well, the sheet and its chosen data file under
+// matching names (the cue driver reads the file named like the sheet, whatever its FILE line
+// says); for any other sheet, our own reader and the sheet libcdio is handed; for a TOC file,
 // a copy naming its data files absolutely. False, with the reason, when the image cannot be
 // read.
 bool prepareImage(Drive& d, ImageOpening& how, std::string& problem) {
   const fs::path image(d.path);
   const std::string ext = lowerCase(image.extension().string());
   std::error_code ec;
-  how = {d.path, DRIVER_UNKNOWN};
+  how = {d.path, DRIVER_UNKNOWN, nullptr, {d.path}};
   if (ext != ".cue" && ext != ".toc") {
     g_dataFiles[d.path] = d.path;
     return true;  // NRG and the rest: libcdio knows them by their content
   }
+  if (ext == ".cue") {
+    const std::uintmax_t size = fs::file_size(image, ec);
+    if (ec || size > kMaxSheetBytes) {
+      problem = ec ? ec.message() : "the file is too large to be a cue sheet";
+      return false;
+    }
+    std::ifstream in(image, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    cue::Sheet sheet;
+    std::string why;
+    const bool read = cue::parse(text, sheet, why);
+    if (!libcdioReadsSheet(sheet, image)) {
+      if (!read) {
+        problem = why;
+        return false;
+      }
+      return prepareOwnSheet(d, sheet, how, problem);
+    }
+  }
   TempFolder shim;
   if (!shim.Make()) {
-    problem = "no room for a temporary folder";
+    problem = "no private folder can be made in " + temporaryFolder().string() + ": " + std::strerror(errno);
     return false;
   }
   const fs::path dir(shim.path());
@@ -226,7 +355,7 @@ bool prepareImage(Drive& d, ImageOpening& how, std::string& problem) {
       problem = ec.message();
       return false;
     }
-    how = {(dir / "disc.cue").string(), DRIVER_BINCUE};
+    how = {(dir / "disc.cue").string(), DRIVER_BINCUE, nullptr, {d.path, data.string()}};
     g_dataFiles[d.path] = data.string();
   } else {
     std::vector<fs::path> files;
@@ -234,18 +363,16 @@ bool prepareImage(Drive& d, ImageOpening& how, std::string& problem) {
       if (problem.empty()) problem = "the TOC file cannot be read";
       return false;
     }
-    how = {(dir / "disc.toc").string(), DRIVER_CDRDAO};
-    std::string list;
-    for (const auto& f : files)
-      if (list.find(f.string()) == std::string::npos) list += (list.empty() ? "" : "\n") + f.string();
-    g_dataFiles[d.path] = list;
+    how = {(dir / "disc.toc").string(), DRIVER_CDRDAO, nullptr, {d.path}};
+    for (const auto& f : files) how.files.push_back(f.string());
+    g_dataFiles[d.path] = joinLines({how.files.begin() + 1, how.files.end()});
   }
+  const bool wasOwn = g_own.erase(d.path) > 0;
   if (!d.shim.path().empty()) {
-    if (sameContents(fs::path(d.shim.path()), dir)) {
+    if (!wasOwn && sameContents(fs::path(d.shim.path()), dir)) {
       how.path = (fs::path(d.shim.path()) / fs::path(how.path).filename()).string();
       return true;  // the folder the drive has serves as well
     }
-    // A handle opened through the folder the drive had may still be reading through it.
     g_retiredShims.push_back(std::move(d.shim));
   }
   d.shim = std::move(shim);
@@ -254,28 +381,15 @@ bool prepareImage(Drive& d, ImageOpening& how, std::string& problem) {
 
 }  // namespace
 
-// The TOC as libcdio reports it: tracks, then the lead-out; empty when it reports no track.
-std::vector<TOCENTRY> readTocEntries(CdIo_t* p) {
-  std::vector<TOCENTRY> toc;
-  const track_t firstTrack = cdio_get_first_track_num(p);
-  const track_t count = cdio_get_num_tracks(p);
-  if (firstTrack == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0 ||
-      firstTrack + count > CDIO_CD_MAX_TRACKS + 1)
-    return toc;
-  for (track_t t = firstTrack; t < firstTrack + count; ++t) {
-    TOCENTRY e{};
-    e.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(p, t));
-    e.btFlag = cdio_get_track_format(p, t) == TRACK_FORMAT_AUDIO ? CR_FLAG_AUDIO : CR_FLAG_DATA;
-    e.btTrackNumber = t;
-    toc.push_back(e);
+fs::path temporaryFolder() {
+  // TMPDIR may name a folder that is gone; the library does not fail for it.
+  if (const char* t = std::getenv("TMPDIR"); t && *t == '/') {
+    struct stat st {};
+    if (::stat(t, &st) == 0 && S_ISDIR(st.st_mode) && ::access(t, W_OK | X_OK) == 0) return t;
   }
-  TOCENTRY lead{};
-  lead.dwStartSector = static_cast<uint32_t>(cdio_get_track_lsn(p, CDIO_CDROM_LEADOUT_TRACK));
-  lead.btFlag = CR_FLAG_DATA;
-  lead.btTrackNumber = CDIO_CDROM_LEADOUT_TRACK;
-  toc.push_back(lead);
-  return toc;
+  return "/tmp";
 }
+
 
 // Empty when the TOC can be true of a CD; else why not. libcdio reports some damaged images
 // with starts that go backwards or a lead-out before the last track.
@@ -301,90 +415,75 @@ std::string implausibleToc(const std::vector<TOCENTRY>& toc) {
 
 namespace {
 
-// What a child process reports of an image: its TOC, or why it has none.
-struct ProbeRecord {
-  int32_t count = 0;  // entries, the lead-out included; 0: no disc
-  TOCENTRY toc[CDIO_CD_MAX_TRACKS + 1]{};
-  char problem[256]{};
-};
-static_assert(sizeof(ProbeRecord) <= PIPE_BUF, "one write, read whole");
-
 struct ProbeOutcome {
   bool ok = false;
   std::vector<TOCENTRY> toc;
   std::string problem;
 };
 
-// Who the image's files are, so an image changed on disk is looked at again.
-std::string imageIdentity(const Drive& d) {
-  std::string id;
-  auto add = [&](const std::string& file) {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0) return;
-    id += file + ":" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
-          std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-          std::to_string(st.st_mtim.tv_nsec) + "\n";
-  };
-  add(d.path);
-  const auto it = g_dataFiles.find(d.path);
-  if (it != g_dataFiles.end())
-    for (size_t pos = 0; pos < it->second.size();) {
-      const size_t nl = std::min(it->second.find('\n', pos), it->second.size());
-      add(it->second.substr(pos, nl - pos));
-      pos = nl + 1;
-    }
-  return id;
-}
-
 std::map<std::string, std::pair<std::string, ProbeOutcome>> g_probes;  // by image path
+
+// The probe program: beside the program that uses the library, where it is installed, or where
+// this build made it.
+std::string probeProgram() {
+  std::vector<std::string> candidates;
+  char self[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) candidates.push_back((fs::path(std::string(self, static_cast<size_t>(n))).parent_path() /
+                                   "tessaly-image-probe").string());
+#ifdef TESSALY_PROBE_INSTALLED
+  candidates.emplace_back(TESSALY_PROBE_INSTALLED);
+#endif
+#ifdef TESSALY_PROBE_BUILT
+  candidates.emplace_back(TESSALY_PROBE_BUILT);
+#endif
+  for (const auto& c : candidates)
+    if (::access(c.c_str(), X_OK) == 0) return c;
+  return {};
+}
 
 // libcdio's image readers crash on some malformed files (a division by zero, an assertion, a
 // wild pointer), and no check before them can tell which. So an image is first opened, its TOC
-// read and each track's first and last sector read in a short-lived child process: a crash
-// there takes only the child down, and the image is refused.
+// read and each track's first and last sector read by the probe program, started afresh (a fork
+// of this process could inherit a lock another thread holds, and hang): a crash there takes
+// only the probe down, and the image is refused.
 ProbeOutcome probeImage(const ImageOpening& how) {
   ProbeOutcome out;
+  const std::string program = probeProgram();
+  if (program.empty()) {
+    out.problem = "the image cannot be checked: the program tessaly-image-probe is not installed";
+    return out;
+  }
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     out.problem = std::strerror(errno);
     return out;
   }
-  const pid_t pid = ::fork();
-  if (pid < 0) {
-    out.problem = std::strerror(errno);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);  // whatever the calling thread blocks
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  const std::string driver = std::to_string(static_cast<int>(how.driver));
+  char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(how.path.c_str()),
+                  const_cast<char*>(driver.c_str()), nullptr};
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  ::close(fds[1]);
+  if (spawned != 0) {
     ::close(fds[0]);
-    ::close(fds[1]);
+    out.problem = "the image cannot be checked: " + program + ": " + std::strerror(spawned);
     return out;
   }
-  if (pid == 0) {
-    // The child: a fault ends it plainly, whatever handlers the program installed.
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGALRM}) ::signal(sig, SIG_DFL);
-    ::alarm(kProbeSeconds);
-    g_inProbeChild = true;
-    ::close(fds[0]);
-    ProbeRecord rec;
-    g_openProblem.clear();
-    if (CdIo_t* p = cdio_open(how.path.c_str(), how.driver)) {
-      const std::vector<TOCENTRY> toc = readTocEntries(p);
-      rec.count = static_cast<int32_t>(toc.size());
-      std::copy(toc.begin(), toc.end(), rec.toc);
-      static uint8_t sector[CDIO_CD_FRAMESIZE_RAW];
-      for (size_t i = 0; i + 1 < toc.size(); ++i) {
-        if (toc[i].btFlag != CR_FLAG_AUDIO) continue;
-        const auto first = static_cast<lsn_t>(toc[i].dwStartSector);
-        const auto last = static_cast<lsn_t>(toc[i + 1].dwStartSector) - 1;
-        if (first >= 0 && first <= last && last < kMaxLeadOut) {
-          cdio_read_audio_sectors(p, sector, first, 1);
-          cdio_read_audio_sectors(p, sector, last, 1);
-        }
-      }
-      cdio_destroy(p);
-    }
-    std::strncpy(rec.problem, g_openProblem.c_str(), sizeof rec.problem - 1);
-    const ssize_t w = ::write(fds[1], &rec, sizeof rec);
-    _exit(w == static_cast<ssize_t>(sizeof rec) ? 0 : 1);
-  }
-  ::close(fds[1]);
   ProbeRecord rec;
   size_t got = 0;
   bool timedOut = false;
@@ -397,7 +496,6 @@ ProbeOutcome probeImage(const ImageOpening& how) {
     }
     pollfd pfd{fds[0], POLLIN, 0};
     const int ready = ::poll(&pfd, 1, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) continue;
     const ssize_t n = ::read(fds[0], reinterpret_cast<char*>(&rec) + got, sizeof rec - got);
     if (n < 0 && errno == EINTR) continue;
@@ -411,7 +509,7 @@ ProbeOutcome probeImage(const ImageOpening& how) {
   }
   if (timedOut) {
     out.problem = "the image could not be read: its reader did not finish";
-  } else if (got != sizeof rec || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  } else if (got != sizeof rec || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || rec.magic != kProbeMagic) {
     out.problem = "the image is damaged: its reader failed on it";
   } else if (rec.count <= 0 || rec.count > CDIO_CD_MAX_TRACKS + 1) {
     rec.problem[sizeof rec.problem - 1] = '\0';
@@ -425,16 +523,63 @@ ProbeOutcome probeImage(const ImageOpening& how) {
 
 // The image's probe, made again only when its files changed.
 const ProbeOutcome& checkedImage(const Drive& d, const ImageOpening& how) {
-  const std::string id = imageIdentity(d);
+  const std::string id = identityOf(how.files);
   auto it = g_probes.find(d.path);
   if (it == g_probes.end() || it->second.first != id)
     it = g_probes.insert_or_assign(d.path, std::make_pair(id, probeImage(how))).first;
   return it->second.second;
 }
 
+// Starts and kinds of two tables of contents agree.
+bool sameToc(const std::vector<TOCENTRY>& a, const std::vector<TOCENTRY>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const TOCENTRY& x, const TOCENTRY& y) {
+    return x.dwStartSector == y.dwStartSector && x.btFlag == y.btFlag;
+  });
+}
+
+// Every handle openImage gave out: what its image was read from and who those files were then.
+// A handle's address may be taken again by a new handle once it is destroyed; libcdio's
+// "source" of the handle tells whether the record is still about it.
+struct HandleRecord {
+  std::string source;
+  std::vector<std::string> files;
+  std::string identity;
+  std::shared_ptr<DiscSource> disc;  // our own reader, for sheets libcdio does not read as meant
+  std::chrono::steady_clock::time_point checked;
+  bool stale = false;
+  int64_t next = -1;  // the sector after the last read
+};
+std::mutex g_handlesLock;  // the player's thread reads through image handles too
+std::map<const CdIo_t*, HandleRecord> g_handles;
+
+std::string sourceOf(CdIo_t* p) {
+  const char* s = cdio_get_arg(p, "source");
+  return s ? s : "";
+}
+
+// The record of an image handle, null for any other handle; its staleness is looked at again
+// when the last look is older than kRecheckEvery, or at once with `now` (a read that does not
+// follow on from the last: a new extraction, a new track). Locked by the caller.
+HandleRecord* recordOf(CdIo_t* p, bool now) {
+  const auto it = g_handles.find(p);
+  if (it == g_handles.end()) return nullptr;
+  if (it->second.source != sourceOf(p)) {
+    g_handles.erase(it);
+    return nullptr;
+  }
+  HandleRecord& h = it->second;
+  const auto t = std::chrono::steady_clock::now();
+  if (!h.stale && (now || t - h.checked >= kRecheckEvery)) {
+    h.checked = t;
+    h.stale = identityOf(h.files) != h.identity;
+  }
+  return &h;
+}
+
 }  // namespace
 
-// Opens an image the way prepareImage made ready, once a child process read it unharmed.
+// Opens an image the way prepareImage made ready, once its reader read it unharmed; refused
+// when its table of contents is no longer the one the drive listed.
 CdIo_t* openImage(Drive& d) {
   ImageOpening how;
   std::string problem;
@@ -442,30 +587,84 @@ CdIo_t* openImage(Drive& d) {
     g_openProblem = problem;
     return nullptr;
   }
-  const ProbeOutcome& probe = checkedImage(d, how);
-  if (!probe.ok) {
-    g_openProblem = probe.problem;
+  std::vector<TOCENTRY> expected;
+  if (how.source) {
+    expected = how.source->toc();
+  } else {
+    const ProbeOutcome& probe = checkedImage(d, how);
+    if (!probe.ok) {
+      g_openProblem = probe.problem;
+      return nullptr;
+    }
+    expected = probe.toc;
+  }
+  if (!d.toc.empty() && !sameToc(d.toc, expected)) {
+    g_openProblem = "the image changed on disk since it was listed";
     return nullptr;
   }
+  const std::string identity = identityOf(how.files);
   CdIo_t* p = cdio_open(how.path.c_str(), how.driver);
-  // The image changed between the child's look and this one: refused rather than trusted.
-  const auto same = [&](const std::vector<TOCENTRY>& toc) {
-    return toc.size() == probe.toc.size() &&
-           std::memcmp(toc.data(), probe.toc.data(), toc.size() * sizeof(TOCENTRY)) == 0;
-  };
-  if (p && !same(readTocEntries(p))) {
+  if (!p) {
+    if (g_openProblem.empty()) g_openProblem = "libcdio cannot open the image";
+    return nullptr;
+  }
+  // The image changed between the probe's look and this one: refused rather than trusted.
+  if (!sameToc(libcdioToc(p), expected) || identityOf(how.files) != identity) {
     cdio_destroy(p);
     g_openProblem = "the image changed while it was read";
     return nullptr;
   }
+  std::lock_guard<std::mutex> hold(g_handlesLock);
+  g_handles[p] = HandleRecord{sourceOf(p), how.files, identity, how.source, std::chrono::steady_clock::now(), false};
   return p;
 }
 
+std::vector<TOCENTRY> readTocEntries(CdIo_t* p) {
+  const bool stale = imageHandleStale(p);
+  // The drive's handle on an image that changed on disk since it was opened: its table of
+  // contents is not the file's, so the image is opened again and that one is listed.
+  Drive* d = active();
+  if (stale && d && d->image && d->cdio.get() == p) {
+    d->cdio.reset(openImage(*d));
+    p = d->cdio.get();
+    if (!p) return {};
+  }
+  return libcdioToc(p);
+}
+
+bool imageHandleStale(CdIo_t* p) {
+  std::lock_guard<std::mutex> hold(g_handlesLock);
+  const HandleRecord* h = recordOf(p, true);
+  return h && h->stale;
+}
+
 driver_return_code_t readAudioSectors(CdIo_t* p, void* buf, lsn_t lsn, uint32_t n) {
+  std::shared_ptr<DiscSource> disc;
+  {
+    std::lock_guard<std::mutex> hold(g_handlesLock);
+    const auto it = g_handles.find(p);
+    const bool followsOn = it != g_handles.end() && it->second.next == lsn;
+    if (HandleRecord* h = recordOf(p, !followsOn)) {
+      h->next = int64_t{lsn} + n;
+      if (h->stale) {
+        // The files are no longer those the table of contents was read from: silence, and
+        // a failed read, rather than another image's bytes.
+        std::memset(buf, 0, static_cast<size_t>(n) * CDIO_CD_FRAMESIZE_RAW);
+        return DRIVER_OP_ERROR;
+      }
+      disc = h->disc;
+    }
+  }
+  if (disc) return disc->read(static_cast<uint8_t*>(buf), lsn, n) ? DRIVER_OP_SUCCESS : DRIVER_OP_ERROR;
   return cdio_read_audio_sectors(p, buf, lsn, n);
 }
 
 void forgetImages() {
+  {
+    std::lock_guard<std::mutex> hold(g_handlesLock);
+    g_handles.clear();
+  }
+  g_own.clear();
   g_dataFiles.clear();
   g_retiredShims.clear();
 }

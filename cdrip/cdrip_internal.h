@@ -21,6 +21,9 @@ struct CdioCloser {
   void operator()(CdIo_t* p) const { cdio_destroy(p); }
 };
 
+// The folder temporary files go in: TMPDIR when it names a folder that can be written, else /tmp.
+std::filesystem::path temporaryFolder();
+
 // A private folder that is removed with its holder.
 class TempFolder {
  public:
@@ -35,7 +38,7 @@ class TempFolder {
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
   bool Make() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tessaly-cue-XXXXXX").string();
+    std::string tmpl = (temporaryFolder() / "tessaly-cue-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) return false;
     path_ = tmpl;
     return true;
@@ -89,6 +92,9 @@ std::vector<TOCENTRY> readTocEntries(CdIo_t* p);
 std::string implausibleToc(const std::vector<TOCENTRY>& toc);
 // Reads n audio sectors of an image's handle (the ripper's and the player's image reads).
 driver_return_code_t readAudioSectors(CdIo_t* p, void* buf, lsn_t lsn, uint32_t n);
+// Whether the files of an image handle changed on disk since it was opened (false for any
+// handle that is not an image's): its table of contents may no longer be theirs.
+bool imageHandleStale(CdIo_t* p);
 // Drops what the library knows of every image (de-init).
 void forgetImages();
 

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cdio/logging.h>
+#include <iconv.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "cdrip/CDRIP.h"
+#include "cdrip/cdrip_internal.h"
 #include "test_support.h"
 
 namespace {
@@ -358,14 +362,18 @@ TEST_F(CdLibImage, AnImageLongerThanACdCanBeIsRefused) {
 }
 
 TEST_F(CdLibImage, UnreadableSectorsAreJitterErrorsAndTheFileIsFinished) {
-  const auto cue = makeDisc(tmp.path(), "disc", {"music:100", "tone440:100"});
+  makeDisc(tmp.path(), "disc", {"music:100", "tone440:100"});
   const std::string bin = readFile(tmp / "disc.bin");
-  offer({cue});
-  TCDRIP r;
-  ASSERT_EQ(r.TrackCount(), 2);
-  ASSERT_TRUE(r.JitterCorrect());  // paranoia's full mode would retry such sectors for ever
-  // The data file loses its last 30 sectors after the disc was read.
+  // A TOC file that gives the tracks their lengths, over a data file that lacks the last 30
+  // sectors.
   fs::resize_file(tmp / "disc.bin", 170 * 2352);
+  writeFile(tmp / "short.toc", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:25\n"
+                                "TRACK AUDIO\nFILE \"disc.bin\" 00:01:25 00:01:25\n");
+  offer({tmp / "short.toc"});
+  TCDRIP r;
+  ASSERT_EQ(r.TrackCount(), 2) << r.DiscProblem();
+  ASSERT_EQ(r.Tracks().Objects(1).EndSector, 199);
+  ASSERT_TRUE(r.JitterCorrect());  // paranoia's full mode would retry such sectors for ever
   r.WriteWAV = true;
   const fs::path out = tmp / "Track02.wav";
   r.RipTrack(2, out.string());
@@ -478,5 +486,280 @@ TEST_F(CdLibImage, EjectedImageHasNoDiscUntilTheTrayCloses) {
   EXPECT_EQ(r.TrackCount(), 2);
 }
 
-}  // namespace
+// The starts and lengths mkdisc printed for each track: "NN kind first last".
+std::vector<std::pair<int, int>> layout(const std::string& mkdiscOut) {
+  std::vector<std::pair<int, int>> out;
+  for (const std::string& l : lines(mkdiscOut)) {
+    std::istringstream in(l);
+    std::string num, kind;
+    int first = 0, last = 0;
+    in >> num >> kind >> first >> last;
+    out.emplace_back(first, last);
+  }
+  return out;
+}
 
+// A WAVE header for `data` bytes of PCM in the given shape.
+std::string waveHeader(uint32_t data, uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
+  std::string h = "RIFF";
+  auto le = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) h += static_cast<char>((v >> (8 * i)) & 0xff);
+  };
+  le(36 + data, 4);
+  h += "WAVEfmt ";
+  le(16, 4);
+  le(tag, 2);
+  le(channels, 2);
+  le(rate, 4);
+  le(rate * channels * bits / 8, 4);
+  le(channels * bits / 8, 2);
+  le(bits, 2);
+  h += "data";
+  le(data, 4);
+  return h;
+}
+
+TEST_F(CdLibImage, ImagesOfWaveAndFlacFilesRipAsTheirAudioAndEndWhereItEnds) {
+  // The same disc as raw sectors (the reference), as a RIFF WAVE file and as a FLAC file.
+  const std::vector<std::string> tracks{"music:300", "tone440:151", "noise:77"};
+  const auto expected = layout(run(shellQuote(MKDISC_PATH) + " " + shellQuote((tmp / "ref.cue").string()) +
+                                   " music:300 tone440:151 noise:77").out);
+  ASSERT_EQ(expected.size(), 3u);
+  const std::string bin = readFile(tmp / "ref.bin");
+  makeDisc(tmp.path(), "wave", tracks, "--riff");
+  makeDisc(tmp.path(), "flac", tracks, "--flac");
+  ASSERT_NE(readFile(tmp / "flac.cue").find("\"flac.flac\" WAVE"), std::string::npos);
+  offer({tmp / "wave.cue", tmp / "flac.cue"});
+  TCDRIP r;
+  for (int drive = 0; drive < 2; ++drive) {
+    r.SelectDrive(drive);
+    ASSERT_EQ(r.TrackCount(), 3) << drive << ": " << r.DiscProblem();
+    for (int t = 0; t < 3; ++t) {
+      EXPECT_EQ(r.Tracks().Objects(t).StartSector, expected[t].first) << drive;
+      EXPECT_EQ(r.Tracks().Objects(t).EndSector, expected[t].second) << drive;  // the last one too
+    }
+    EXPECT_EQ(r.ImageDataFile(), (tmp / (drive == 0 ? "wave.wav" : "flac.flac")).string());
+    // Every track whole, then ranges out of order (a FLAC reader seeks back and forth).
+    for (int t = 0; t < 3; ++t) {
+      const auto [first, last] = expected[t];
+      EXPECT_TRUE(ripRange(first, last) == bin.substr(first * 2352u, (last - first + 1) * 2352u)) << drive << " " << t;
+    }
+    for (const auto& [first, last] : {std::pair{480, 527}, std::pair{3, 3}, std::pair{290, 310}, std::pair{527, 527}})
+      EXPECT_TRUE(ripRange(first, last) == bin.substr(first * 2352u, (last - first + 1) * 2352u)) << drive << " " << first;
+  }
+}
+
+TEST_F(CdLibImage, AudioFilesThatAreNoCdAudioAreRefusedWithTheReason) {
+  makeDisc(tmp.path(), "disc", {"music:100"});
+  const std::string pcm = readFile(tmp / "disc.bin");
+  const std::string sheet = "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  struct Case {
+    std::string file, type, contents, reason;
+  };
+  const std::vector<Case> cases{
+      {"mono.wav", "WAVE", waveHeader(static_cast<uint32_t>(pcm.size()), 1, 44100, 16) + pcm, "16-bit stereo"},
+      {"hi.wav", "WAVE", waveHeader(static_cast<uint32_t>(pcm.size()), 2, 96000, 24) + pcm, "96000 Hz"},
+      {"float.wav", "WAVE", waveHeader(static_cast<uint32_t>(pcm.size()), 2, 44100, 32, 3) + pcm, "not PCM"},
+      {"bad.flac", "WAVE", "fLaC" + std::string(200, '\x7f'), "FLAC"},
+      {"noise.wav", "WAVE", pcm, "neither a RIFF WAVE nor a FLAC"},
+      {"song.mp3", "MP3", pcm, "neither a RIFF WAVE nor a FLAC"},
+  };
+  std::vector<fs::path> sheets;
+  for (const Case& c : cases) {
+    writeFile(tmp / c.file, c.contents);
+    sheets.push_back(tmp / (c.file + ".cue"));
+    writeFile(sheets.back(), "FILE \"" + c.file + "\" " + c.type + "\n" + sheet);
+  }
+  offer(sheets);
+  TCDRIP r;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    r.SelectDrive(static_cast<int>(i));
+    EXPECT_EQ(r.TrackCount(), 0) << cases[i].file;  // never ripped as noise
+    EXPECT_NE(r.DiscProblem().find(cases[i].reason), std::string::npos) << cases[i].file << ": " << r.DiscProblem();
+  }
+}
+
+TEST_F(CdLibImage, SheetsWithAByteOrderMarkOrAFilePerTrackAreOneDisc) {
+  const std::vector<std::string> tracks{"music:120", "tone440:80", "data:40", "noise:60"};
+  const std::string plainOut = run(shellQuote(MKDISC_PATH) + " " + shellQuote((tmp / "plain.cue").string()) +
+                                   " music:120 tone440:80 data:40 noise:60").out;
+  const auto expected = layout(plainOut);
+  const std::string bin = readFile(tmp / "plain.bin");
+  makeDisc(tmp.path(), "bom", tracks, "--bom");
+  makeDisc(tmp.path(), "multi", tracks, "--multi-file");
+  makeDisc(tmp.path(), "multiflac", tracks, "--multi-file --flac --bom");
+  offer({tmp / "bom.cue", tmp / "multi.cue", tmp / "multiflac.cue"});
+  TCDRIP r;
+  for (int drive = 0; drive < 3; ++drive) {
+    r.SelectDrive(drive);
+    ASSERT_EQ(r.TrackCount(), 4) << drive << ": " << r.DiscProblem();
+    for (int t = 0; t < 4; ++t) {
+      EXPECT_EQ(r.Tracks().Objects(t).StartSector, expected[t].first) << drive << " " << t;
+      EXPECT_EQ(r.Tracks().Objects(t).EndSector, expected[t].second) << drive << " " << t;
+    }
+    EXPECT_FALSE(r.IsAudioTrack(2));
+    EXPECT_TRUE(r.IsAudioTrack(3));
+    // Across the boundary of two files, and the last track to its end.
+    EXPECT_TRUE(ripRange(100, 150) == bin.substr(100 * 2352, 51 * 2352)) << drive;
+    EXPECT_TRUE(ripRange(240, 299) == bin.substr(240 * 2352, 60 * 2352)) << drive;
+  }
+  r.SelectDrive(2);
+  const std::string files = r.ImageDataFile();
+  for (const char* f : {"multiflac-01.flac", "multiflac-02.flac", "multiflac-03.bin", "multiflac-04.flac"})
+    EXPECT_NE(files.find((tmp / f).string()), std::string::npos) << files;
+}
+
+TEST_F(CdLibImage, IndexPregapAndPostgapLinesPlaceTracksAsOnTheDisc) {
+  // Track 2's file opens with its 30-sector INDEX 00 stretch, heard at the end of track 1;
+  // PREGAP and POSTGAP are silence that no file holds.
+  makeDisc(tmp.path(), "a", {"tone440:100"});
+  makeDisc(tmp.path(), "b", {"noise:130"});
+  makeDisc(tmp.path(), "c", {"music:50"});
+  const std::string a = readFile(tmp / "a.bin"), b = readFile(tmp / "b.bin"), c = readFile(tmp / "c.bin");
+  writeFile(tmp / "gaps.cue",
+            "FILE \"a.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n    POSTGAP 00:00:10\r\n"
+            "FILE \"b.bin\" BINARY\r\n  TRACK 02 AUDIO\r\n    INDEX 00 00:00:00\r\n    INDEX 01 00:00:30\r\n"
+            "FILE \"c.bin\" BINARY\r\n  TRACK 03 AUDIO\r\n    PREGAP 00:00:20\r\n    INDEX 01 00:00:00\r\n");
+  offer({tmp / "gaps.cue"});
+  TCDRIP r;
+  ASSERT_EQ(r.TrackCount(), 3) << r.DiscProblem();
+  // Track 1: 100 sectors, 10 of postgap, then b's 30-sector INDEX 00 stretch.
+  EXPECT_EQ(r.Tracks().Objects(0).EndSector, 139);
+  EXPECT_EQ(r.Tracks().Objects(1).StartSector, 140);
+  // b's 100 sectors after INDEX 01, then track 3's pregap, before its INDEX 01.
+  EXPECT_EQ(r.Tracks().Objects(1).EndSector, 259);
+  EXPECT_EQ(r.Tracks().Objects(2).StartSector, 260);
+  EXPECT_EQ(r.Tracks().Objects(2).EndSector, 309);
+  const std::string silence10(10 * 2352, '\0');
+  EXPECT_TRUE(ripRange(0, 139) == a + silence10 + b.substr(0, 30 * 2352));
+  EXPECT_TRUE(ripRange(140, 309) == b.substr(30 * 2352) + silence10 + silence10 + c);
+}
+
+TEST_F(CdLibImage, SheetsThatDescribeNoDiscAreRefusedWithTheReason) {
+  makeDisc(tmp.path(), "a", {"music:100"});
+  makeDisc(tmp.path(), "b", {"music:100"});
+  const std::string two = "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nFILE \"b.bin\" BINARY\n";
+  struct Case {
+    std::string sheet, reason;
+  };
+  const std::vector<Case> cases{
+      {two + "  TRACK 02 AUDIO\n", "no INDEX 01"},
+      {two + "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "rise"},
+      {two + "  TRACK 02 AUDIO\n    INDEX 01 00:61:00\n", "bad position"},
+      {two + "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n", "past the end"},  // b holds 100 sectors
+      {two + "  TRACK 02 AUDIO\n    INDEX 01 00:00:50\n  TRACK 03 AUDIO\n    INDEX 01 00:00:20\n", "before the track"},
+      {two + "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\nFILE \"gone.bin\" BINARY\n  TRACK 03 AUDIO\n"
+             "    INDEX 01 00:00:00\n", "gone.bin is missing"},
+      {two + "  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n    PREGAP 99:59:00\n", "99:59:74"},
+      {"\xEF\xBB\xBF" "TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", "before any FILE"},
+  };
+  std::vector<fs::path> sheets;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    sheets.push_back(tmp / ("bad" + std::to_string(i) + ".cue"));
+    writeFile(sheets.back(), cases[i].sheet);
+  }
+  offer(sheets);
+  TCDRIP r;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    r.SelectDrive(static_cast<int>(i));
+    EXPECT_EQ(r.TrackCount(), 0) << i;
+    EXPECT_NE(r.DiscProblem().find(cases[i].reason), std::string::npos) << i << ": " << r.DiscProblem();
+  }
+}
+
+TEST_F(CdLibImage, AnImageReplacedOnDiskIsListedAgainAndNeverReadWithTheOldTable) {
+  // For each kind of sheet (libcdio's single-file reader, our own for several files), the data
+  // is rewritten in place, then replaced by another file, while the disc is listed.
+  for (const std::string extra : {"", "--multi-file"}) {
+    CR_DeInit();
+    TempDir dir;
+    const auto cue = makeDisc(dir.path(), "disc", {"music:100", "tone440:100"}, extra);
+    const fs::path data = dir / (extra.empty() ? "disc.bin" : "disc-02.bin");
+    offer({cue});
+    TCDRIP r;
+    ASSERT_EQ(r.TrackCount(), 2) << extra;
+    const TOCENTRY before = CR_GetTocEntry(2);
+    // Rewritten in place with other sound, longer: the listed handle's reads are refused
+    // (silent, counted), never the new bytes under the old table.
+    TempDir other;
+    makeDisc(other.path(), "disc", {"noise:100", "noise:160"});
+    const std::string noise = readFile(other / "disc.bin");
+    writeFile(data, extra.empty() ? noise : noise.substr(100 * 2352));
+    int jitter = 0;
+    const std::string got = ripRange(100, 199, &jitter);
+    EXPECT_TRUE(got == std::string(100 * 2352, '\0')) << extra;
+    EXPECT_GT(jitter, 0) << extra;
+    // Opened afresh for playing, against the listed table: refused.
+    cdrip_internal::Drive* d = cdrip_internal::active();
+    ASSERT_NE(d, nullptr);
+    cdrip_internal::g_openProblem.clear();
+    CdIo_t* p = cdrip_internal::openImage(*d);
+    EXPECT_EQ(p, nullptr) << extra;
+    EXPECT_NE(cdrip_internal::g_openProblem.find("changed on disk"), std::string::npos) << cdrip_internal::g_openProblem;
+    if (p) cdio_destroy(p);
+    // Listed again, the table is the file's, and so are the bytes.
+    r.SelectDrive(0);
+    ASSERT_EQ(r.TrackCount(), 2) << extra << ": " << r.DiscProblem();
+    EXPECT_EQ(CR_GetTocEntry(2).dwStartSector, 260u) << extra;
+    EXPECT_NE(CR_GetTocEntry(2).dwStartSector, before.dwStartSector);
+    EXPECT_TRUE(ripRange(100, 259) == noise.substr(100 * 2352)) << extra;
+    // Replaced by another file under the same name (a new inode): the same again.
+    writeFile(other / "new.bin", extra.empty() ? noise.substr(0, 150 * 2352) : noise.substr(100 * 2352, 50 * 2352));
+    fs::rename(other / "new.bin", data);
+    EXPECT_TRUE(ripRange(100, 149, &jitter) == std::string(50 * 2352, '\0')) << extra;
+    r.SelectDrive(0);
+    ASSERT_EQ(r.TrackCount(), 2) << extra;
+    EXPECT_EQ(r.Tracks().Objects(1).EndSector, 149) << extra;
+  }
+}
+
+TEST_F(CdLibImage, TheProbeIsAFreshProcessWhateverLocksOtherThreadsHold) {
+  // Another thread keeps taking the character-set converters' lock (libcdio converts the
+  // sheet's CD-Text with iconv in the probe): a copy of this process made while it is held
+  // would wait for it for ever. A fresh process holds no lock of ours.
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:75:Caf\xC3\xA9"}, "--title \"D\xC3\xA9j\xC3\xA0 vu\"");
+  std::atomic<bool> stop{false};
+  std::thread converter([&] {
+    while (!stop) {
+      iconv_t c = iconv_open("UTF-8", "ISO-8859-1");
+      if (c != reinterpret_cast<iconv_t>(-1)) iconv_close(c);
+    }
+  });
+  offer({cue});
+  TCDRIP r;
+  for (int i = 0; i < 40; ++i) {
+    // Touched, the sheet is probed anew at every listing.
+    fs::last_write_time(cue, fs::last_write_time(cue) + std::chrono::seconds(1));
+    r.SelectDrive(0);
+    ASSERT_EQ(r.TrackCount(), 1) << i << ": " << r.DiscProblem();
+  }
+  stop = true;
+  converter.join();
+}
+
+TEST_F(CdLibImage, AMissingTemporaryFolderDoesNotStopImagesFromOpening) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:100"});
+  const auto multi = makeDisc(tmp.path(), "multi", {"music:100", "music:50"}, "--multi-file");
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  for (const fs::path& t : {tmp / "gone", tmp / "disc.bin"}) {  // missing, and not a folder
+    CR_DeInit();
+    setenv("TMPDIR", t.c_str(), 1);
+    offer({cue, multi});
+    {
+      TCDRIP r;
+      EXPECT_EQ(r.TrackCount(), 1) << t << ": " << r.DiscProblem();
+      r.SelectDrive(1);
+      EXPECT_EQ(r.TrackCount(), 2) << t << ": " << r.DiscProblem();
+    }
+    if (old) setenv("TMPDIR", saved.c_str(), 1);
+    else unsetenv("TMPDIR");
+    // And tessaly-rip with it.
+    const CommandResult list = run("TMPDIR=" + shellQuote(t.string()) + " " + shellQuote(TESSALY_RIP_PATH) + " " +
+                                   shellQuote(multi.string()) + " --list");
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("Track02 02 Audio 100 149"), std::string::npos) << list.out;
+  }
+}
+
+}  // namespace
