@@ -1,175 +1,74 @@
 #include "ParallelRip.h"
 
-#include <fcntl.h>
+#include <dirent.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/resource.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
-#include <condition_variable>
-#include <cstdlib>
-#include <cstring>
-#include <exception>
+#include <cstdio>
 #include <filesystem>
-#include <mutex>
-#include <optional>
-#include <shared_mutex>
-#include <thread>
 
-#include "app/globals.h"
-#include "cdrip/CDRIP.h"
-#include "lame/LameCoder.h"
-#include "mp3info/MP3Info.h"
-#include "platform/output_file.h"
-#include "platform/unique_fd.h"
+#include "run/ParallelRip_State.h"
 
 namespace {
 
-// The encoder library keeps its streams in one table: opening or closing a stream changes it,
-// encoding only looks its stream up. So the encoder threads encode at once under the shared
-// lock, and open and close streams under the lock alone (libmp3lame's start-up also fills
-// tables that every stream reads).
-std::shared_mutex g_encoderTable;
+// Files the run opens beside its rows' files, spills and tags: the folder of a file put under
+// its name, the CD library's, the encoder library's, with room to spare.
+constexpr long kSpareFiles = 8;
 
-// Temporary PCM read ahead of the encoders, at most: beyond it the reader waits for them.
-constexpr uint64_t kSpillLimit = uint64_t{512} << 20;
+// The open files a run of `jobs` encoders and `rows` rows in flight needs at most: each row's
+// file, a spill for each track being read or encoded, and the file each encoder tags.
+long filesNeeded(int jobs, int rows) { return rows + 2L * jobs + 1 + kSpareFiles; }
 
-
-// Why a write to a track's file failed, as the one-track run reports it.
-ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
-
-// A part of a track's PCM on its way to its encoder: a chunk buffer of the pool, or a range of
-// the track's spill file.
-struct Segment {
-  int buffer = -1;  // the pool's buffer; -1: the spill file
-  uint64_t offset = 0;
-  size_t bytes = 0;
-};
-
-// A percentage of the library and where in the track's PCM it was reached.
-struct Mark {
-  uint64_t bytes = 0;  // the track's bytes read when the library gave it
-  int percent = 0;
-};
-
-// One ticked row, from the reader that prepares and reads it through its encoder to the
-// reporter that puts its file under its name and gives the row its status.
-struct Job {
-  explicit Job(size_t ringSize) : ring(ringSize) { marks.reserve(102); }
-
-  int row = 0;
-  std::string caption, statusLine, name;
-  bool pathKnown = false;  // the name was built: its "To" line belongs to the row
-  int trackNum = 0;
-  TReadReport report;      // the reader's
-  bool spilling = false;   // the reader's: the rest of the track goes to the spill file
-
-  // Under the run's lock.
-  // The parts waiting for the encoder, in order: a ring as large as the pool and one spill
-  // range, which is all a track can have waiting (the spill range grows at its end).
-  std::vector<Segment> ring;
-  size_t head = 0, count = 0;
-  std::vector<Mark> marks;      // each percentage once, in order (0 to 100: room reserved)
-  size_t marksEncoded = 0;      // how many of them the encoded part has reached
-  bool readDone = false;
-  bool encoderWaiting = false;  // its encoder waits for the next part
-  bool encoderGone = false;     // its encoder takes nothing more: parts go back at once
-  bool done = false;            // nothing more happens to it: its row can be reported
-  std::exception_ptr failure;
-  bool stopped = false;         // the question was answered No
-  // The file, made by the reader, written by the encoder, finished by it and put under its
-  // name by the reporter when the row is reached: one at a time, handed on under the lock.
-  std::unique_ptr<platform::OutputFile> file;
-  // Where the reader puts the track's PCM when an encoder would otherwise wait; unnamed, so
-  // it goes with its descriptor, crash or not.
-  std::optional<platform::UniqueFd> spill;
-  uint64_t spillSize = 0;
-
-  // The reporter's.
-  bool headerShown = false;
-  size_t marksShown = 0;
-
-  Segment& front() { return ring[head]; }
-  Segment& back() { return ring[(head + count - 1) % ring.size()]; }
-  void push(const Segment& s) { ring[(head + count++) % ring.size()] = s; }
-  void pop() {
-    head = (head + 1) % ring.size();
-    --count;
-  }
-};
-
-// Opens an unnamed temporary file in the folder, or in the system's temporary folder.
-int openSpill(const std::string& folder) {
-  int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    std::error_code ec;
-    const std::string tmp = std::filesystem::temp_directory_path(ec).string();
-    if (!ec) fd = ::open(tmp.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  }
-  return fd;
+// Descriptors this process has open now.
+long openFiles() {
+  DIR* d = ::opendir("/proc/self/fd");
+  if (!d) return 16;
+  long n = 0;
+  while (const dirent* e = ::readdir(d))
+    if (e->d_name[0] != '.') ++n;
+  ::closedir(d);
+  return n - 1;  // the listing's own
 }
 
 }  // namespace
 
-struct TParallelRun::State {
-  State(TExtractionHost& h, TCDRIP& r, TMP3Settings& st, int n) : host(h), ripper(r), settings(st), jobs(std::max(1, n)) {}
+TParallelRun::TOpenFilePlan TParallelRun::PlanOpenFiles(int jobs, long freeFiles) {
+  jobs = std::max(1, jobs);
+  const int rows = 4 * jobs + 4;
+  if (filesNeeded(jobs, rows) <= freeFiles) return {jobs, rows};
+  // Fewer rows in flight first (less read ahead, the same parallelism); then fewer encoders,
+  // each with one row and the reader with one more.
+  if (filesNeeded(jobs, jobs + 1) > freeFiles) jobs = static_cast<int>(std::max(1L, (freeFiles - kSpareFiles - 2) / 3));
+  const long fit = freeFiles - filesNeeded(jobs, 0);
+  return {jobs, static_cast<int>(std::clamp<long>(fit, 1, 4L * jobs + 4))};
+}
 
-  TExtractionHost& host;
-  TCDRIP& ripper;
-  TLameCoder coder;  // the settings each encoder copies
-  TMP3Settings& settings;
-  const int jobs;
-  TFormatShape shape{2, 44100};
-
-  std::mutex m;
-  std::condition_variable workCv;  // encoders wait here for a track or its next part
-  std::condition_variable mainCv;  // the reader waits here for a buffer, an encoder or a row
-  uint64_t events = 0;             // counts what mainCv is told, so that no telling is missed
-  std::vector<std::vector<uint8_t>> buffers;
-  std::vector<int> freeBuffers;
-  std::vector<Job*> ready;         // tracks waiting for an encoder, oldest first
-  int idleEncoders = 0;
-  uint64_t spillOutstanding = 0;   // spilled bytes not yet encoded
-  bool spillWorks = true;
-  bool quit = false;
-  bool stopEncoding = false;       // cancel or the run's end: encoders stop after the part in hand
-  bool encoderFailed = false;      // a track failed: the reader reads no further
-
-  // The reader's and reporter's (the calling thread's).
-  std::vector<std::unique_ptr<Job>> rows;
-  size_t reported = 0;
-  bool ended = false;              // a cancelled or refused row ended the run: nothing after it
-  std::vector<uint8_t> readerBuffer;
-  std::vector<std::thread> threads;
-  int lastAnswer = oaNone;
-  std::string lastName;
-  const TReadReport* rowReport = nullptr;
-  TReadReport noReport;
-
-  void startEncoders();
-  void stopEncoders(bool abort);
-  void encoderMain();
-  void encodeTrack(Job& j, TLameCoder& coder, std::vector<uint8_t>& out, std::vector<int16_t>& block,
-                   std::vector<uint8_t>& staging);
-
-  void readRows(int total);
-  void readTrack(Job& j, bool moreRows);
-  int takeBuffer(Job& j, bool moreRows, bool spillAllowed);
-  bool spillChunk(Job& j, size_t bytes);
-  void addMark(Job& j, uint64_t bytesRead, int percent);
-  void report();
-  void finishRow(Job& j);
-  uint64_t seen();
-  void waitMain(uint64_t seen);
-  bool cancelled();
-  bool pendingName(const std::string& name, size_t before) const;
-  void releaseReported();
-  void markDone(Job& j, std::exception_ptr failure);
-};
+// The parallelism the open-file limit allows: the soft limit is raised as far as the hard one
+// lets it when the asked one does not fit, and a lowered --jobs is told.
+void TParallelRun::State::fitOpenFiles() {
+  const int asked = jobs;
+  rlimit lim{};
+  if (::getrlimit(RLIMIT_NOFILE, &lim) != 0 || lim.rlim_cur == RLIM_INFINITY) {
+    window = static_cast<size_t>(4 * jobs + 4);
+    return;
+  }
+  const long open = openFiles();
+  const auto wanted = static_cast<rlim_t>(open + filesNeeded(jobs, 4 * jobs + 4));
+  if (lim.rlim_cur < wanted && lim.rlim_cur < lim.rlim_max) {
+    rlimit raised = lim;
+    raised.rlim_cur = std::min(wanted, lim.rlim_max);
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) lim = raised;
+  }
+  const TOpenFilePlan plan = PlanOpenFiles(jobs, static_cast<long>(lim.rlim_cur) - open);
+  jobs = plan.Jobs;
+  window = static_cast<size_t>(plan.Rows);
+  if (jobs < asked && notice)
+    notice("--jobs " + std::to_string(asked) + " lowered to " + std::to_string(jobs) + ": at most " +
+           std::to_string(lim.rlim_cur) + " files may be open (ulimit -n)");
+}
 
 int TParallelRun::ChunkBuffers(int jobs) { return 8 + 8 * std::max(1, jobs); }
 
@@ -179,6 +78,7 @@ TParallelRun::TParallelRun(TExtractionHost& host, TCDRIP& ripper, const TLameCod
   s_->coder.TakeValuesFrom(coder);
   s_->shape = FormatShape(ripper.OutputFormat());
   s_->coder.SetInputFormat(s_->shape.Channels, static_cast<uint32_t>(s_->shape.SampleRate));
+  OnNotice = [](const std::string& text) { std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, text.c_str()); };
 }
 
 TParallelRun::~TParallelRun() = default;
@@ -186,6 +86,7 @@ TParallelRun::~TParallelRun() = default;
 int TParallelRun::LastAnswer() const { return s_->lastAnswer; }
 const std::string& TParallelRun::LastName() const { return s_->lastName; }
 const TReadReport& TParallelRun::RowReport() const { return s_->rowReport ? *s_->rowReport : s_->noReport; }
+void TParallelRun::SetSpillLimit(uint64_t bytes) { s_->spillLimit = bytes; }
 
 int TParallelRun::Perform() {
   State& s = *s_;
@@ -198,6 +99,8 @@ int TParallelRun::Perform() {
   s.lastAnswer = oaNone;
   s.lastName.clear();
 
+  s.notice = OnNotice;
+  s.fitOpenFiles();
   s.startEncoders();
   std::exception_ptr failure;
   try {
@@ -290,249 +193,6 @@ bool TParallelRun::State::pendingName(const std::string& name, size_t before) co
   return false;
 }
 
-// --- the reader ---
-
-void TParallelRun::State::readRows(int total) {
-  std::vector<int> ticked;
-  for (int row = 0; row < host.RowCount(); ++row)
-    if (host.RowChecked(row)) ticked.push_back(row);
-  // Rows whose files are not yet placed, at most: each holds an open file.
-  const size_t maxOpen = static_cast<size_t>(4 * jobs + 4);
-
-  int ordinal = 0;
-  for (size_t t = 0; t < ticked.size(); ++t) {
-    releaseReported();
-    while (!ended && rows.size() - reported >= maxOpen) {
-      const uint64_t before = seen();
-      report();
-      if (!ended && rows.size() - reported >= maxOpen) waitMain(before);
-    }
-    if (ended || cancelled()) return;
-    {
-      std::lock_guard lock(m);
-      if (encoderFailed) return;
-    }
-    const int row = ticked[t];
-    rows.push_back(std::make_unique<Job>(static_cast<size_t>(ChunkBuffers(jobs)) + 1));
-    Job& j = *rows.back();
-    const size_t index = rows.size() - 1;
-    j.row = row;
-    j.caption = host.RowCaption(row);
-    j.statusLine = "Extract " + j.caption + " (" + std::to_string(++ordinal) + " of " + std::to_string(total) + ")...";
-
-    // The name as TExtractionRun builds it; a failure is the row's, raised when it is reached.
-    try {
-      const int trackIndex = RowTrackIndexOf(host.RowTrackIndex(row));
-      const std::string& entryText = ripper.Tracks().Strings(trackIndex);
-      std::string name = RunOutputFileName(settings.OutDir, j.caption, entryText);
-      CreateRunFolders(RunOutputFolder(settings.OutDir), name);
-      j.name = ChangeFileExt(name, ".mp3");
-      j.pathKnown = true;
-      j.trackNum = trackIndex + 1;
-    } catch (...) {
-      markDone(j, std::current_exception());
-      return;
-    }
-
-    // The question comes in its place: once every row before it is finished and shown, as
-    // the files the question is about are then on the disk as the one-track-at-a-time run
-    // leaves them. A name an earlier row of this run still writes is such a file too.
-    if (settings.AskOverwrite && (OutputNameTaken(j.name) || pendingName(j.name, index))) {
-      while (!ended && reported < index) {
-        const uint64_t before = seen();
-        report();
-        if (!ended && reported < index) waitMain(before);
-      }
-      if (ended) return;
-      report();  // this row's status and path lines
-      if (OutputNameTaken(j.name)) {
-        lastAnswer = host.AskOverwrite(j.name);
-        if (lastAnswer == oaNo) {
-          j.stopped = true;
-          markDone(j, nullptr);
-          return;
-        }
-        if (lastAnswer == oaYesToAll) settings.AskOverwrite = false;
-      }
-    }
-
-    readTrack(j, t + 1 < ticked.size());
-    std::lock_guard lock(m);
-    if (j.failure || stopEncoding || encoderFailed) return;
-  }
-}
-
-void TParallelRun::State::addMark(Job& j, uint64_t bytesRead, int percent) {
-  std::lock_guard lock(m);
-  if ((j.marks.empty() || j.marks.back().percent != percent) && j.marks.size() < j.marks.capacity())
-    j.marks.push_back({bytesRead, percent});
-}
-
-// Appends the chunk in the reader's buffer to the track's spill file; false when the file
-// cannot take it.
-bool TParallelRun::State::spillChunk(Job& j, size_t bytes) {
-  if (!j.spill) j.spill.emplace(openSpill(j.file->Folder()));
-  if (!j.spill->valid()) return false;
-  size_t done = 0;
-  while (done < bytes) {
-    const ssize_t w = ::pwrite(j.spill->get(), readerBuffer.data() + done, bytes - done,
-                               static_cast<off_t>(j.spillSize + done));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    done += static_cast<size_t>(w);
-  }
-  std::lock_guard lock(m);
-  if (!j.encoderGone) {
-    if (j.count > 0 && j.back().buffer < 0 && j.back().offset + j.back().bytes == j.spillSize) j.back().bytes += bytes;
-    else j.push({-1, j.spillSize, bytes});
-    spillOutstanding += bytes;
-  }
-  j.spillSize += bytes;
-  return true;
-}
-
-void TParallelRun::State::readTrack(Job& j, bool moreRows) {
-  // As RipSectors: the parameters, then the ripper; a refused track has no file.
-  if (!ripper.ApplyParameters()) {
-    markDone(j, std::make_exception_ptr(ECDRIPError("Invalid CD-ROM parameters")));
-    return;
-  }
-  const TTrack& track = ripper.Tracks().Objects(j.trackNum - 1);
-  int32_t bufferSize = 0;
-  if (CR_OpenRipper(&bufferSize, track.StartSector, track.EndSector) == CDEX_ERROR) {
-    markDone(j, std::make_exception_ptr(ETrackNotRead("The drive refused to read track " + std::to_string(j.trackNum))));
-    return;
-  }
-  // The ripper is closed on every way out, an earlier row's failure raised by report() too.
-  struct Closer {
-    State& s;
-    Job& j;
-    ~Closer() {
-      const int errors = CR_GetNumberOfJitterErrors();
-      CR_CloseRipper();
-      j.report.JitterErrorCount = errors;
-      {
-        std::lock_guard lock(s.m);
-        j.readDone = true;
-      }
-      s.workCv.notify_all();
-    }
-  } closer{*this, j};
-
-  try {
-    j.file = std::make_unique<platform::OutputFile>(j.name);
-  } catch (const platform::OutputFileError& e) {
-    markDone(j, std::make_exception_ptr(EFCreateError(e.name(), e.reason())));
-    return;
-  } catch (...) {
-    markDone(j, std::current_exception());
-    return;
-  }
-
-  // The pool, once for the run (a library that asks for more room gets it when every buffer
-  // is back).
-  const auto size = static_cast<size_t>(bufferSize);
-  if (buffers.empty()) {
-    buffers.resize(static_cast<size_t>(ChunkBuffers(jobs)));
-    for (int i = 0; i < static_cast<int>(buffers.size()); ++i) freeBuffers.push_back(i);
-  }
-  if (buffers[0].size() < size) {
-    for (;;) {
-      const uint64_t before = seen();
-      {
-        std::lock_guard lock(m);
-        if (freeBuffers.size() == buffers.size()) break;
-      }
-      report();
-      waitMain(before);
-    }
-    for (auto& b : buffers) b.assign(size, 0);
-  }
-  if (readerBuffer.size() < size) readerBuffer.assign(size, 0);
-
-  {
-    std::lock_guard lock(m);
-    ready.push_back(&j);
-  }
-  workCv.notify_all();
-
-  uint64_t bytesRead = 0;
-  bool spillAllowed = true;
-  for (;;) {
-    if (cancelled()) break;
-    {
-      std::lock_guard lock(m);
-      if (stopEncoding || encoderFailed || j.encoderGone) break;
-    }
-    const int b = j.spilling ? -1 : takeBuffer(j, moreRows, spillAllowed);
-    if (b == -2) break;  // the run stops
-    if (b == -1) j.spilling = true;
-    uint8_t* target = b >= 0 ? buffers[static_cast<size_t>(b)].data() : readerBuffer.data();
-    int32_t numBytes = 0;
-    const CDEX_ERR status = CR_RipChunk(target, &numBytes, -1);
-    if (status == CDEX_JITTER_ERROR) {
-      int32_t first = 0, second = 0;
-      CR_GetLastJitterErrorPosition(&first, &second);
-      j.report.JitterLog.push_back(std::to_string(static_cast<uint32_t>(first)) + " " +
-                                   std::to_string(static_cast<uint32_t>(second)));
-    }
-    const int percent = CR_GetPercentCompleted();
-    // A chunk of status 1 contributes nothing, as in the one-track loop.
-    const auto bytes = status != CDEX_ERROR ? static_cast<size_t>(std::max(0, numBytes)) : 0;
-    if (b >= 0) {
-      std::lock_guard lock(m);
-      if (bytes > 0 && !j.encoderGone) j.push({b, 0, bytes});
-      else freeBuffers.push_back(b);
-    } else if (bytes > 0 && !(spillWorks && spillChunk(j, bytes))) {
-      // The spill file cannot take it: the rest of the track waits for buffers of the pool.
-      {
-        std::lock_guard lock(m);
-        spillWorks = false;
-      }
-      spillAllowed = false;
-      j.spilling = false;
-      const int into = takeBuffer(j, moreRows, false);
-      if (into == -2) break;
-      std::memcpy(buffers[static_cast<size_t>(into)].data(), readerBuffer.data(), bytes);
-      std::lock_guard lock(m);
-      if (!j.encoderGone) j.push({into, 0, bytes});
-      else freeBuffers.push_back(into);
-    }
-    bytesRead += bytes;
-    addMark(j, bytesRead, percent);
-    workCv.notify_all();
-    report();
-    if (status == CDEX_RIPPING_DONE) break;
-  }
-}
-
-// A buffer of the pool for the next chunk; -1 to read the rest of the track into its spill
-// file instead, which the reader does only when the pool is taken and an encoder would
-// otherwise wait (for this track's next part, or idle with a later track to come); -2 when the
-// run stops.
-int TParallelRun::State::takeBuffer(Job& j, bool moreRows, bool spillAllowed) {
-  for (;;) {
-    uint64_t before;
-    {
-      std::lock_guard lock(m);
-      before = events;
-      if (stopEncoding || encoderFailed || j.encoderGone) return -2;
-      if (!freeBuffers.empty()) {
-        const int b = freeBuffers.back();
-        freeBuffers.pop_back();
-        return b;
-      }
-      // An encoder that will take the next track waiting in line is not idle.
-      if (spillAllowed && spillWorks && spillOutstanding < kSpillLimit &&
-          (j.encoderWaiting || (idleEncoders > static_cast<int>(ready.size()) && moreRows)))
-        return -1;
-    }
-    report();
-    if (cancelled()) return -2;
-    waitMain(before);
-  }
-}
-
 // --- the reporter ---
 
 void TParallelRun::State::report() {
@@ -608,192 +268,3 @@ void TParallelRun::State::finishRow(Job& j) {
   }
 }
 
-// --- the encoders ---
-
-void TParallelRun::State::encoderMain() {
-  TLameCoder own;
-  own.TakeValuesFrom(coder);
-  own.SetInputFormat(shape.Channels, static_cast<uint32_t>(shape.SampleRate));
-  std::vector<uint8_t> out, staging;
-  std::vector<int16_t> block;
-  for (;;) {
-    Job* j = nullptr;
-    {
-      std::unique_lock lock(m);
-      ++idleEncoders;
-      ++events;
-      mainCv.notify_all();
-      workCv.wait(lock, [&] { return quit || !ready.empty(); });
-      --idleEncoders;
-      if (ready.empty()) return;
-      j = ready.front();
-      ready.erase(ready.begin());
-    }
-    encodeTrack(*j, own, out, block, staging);
-  }
-}
-
-void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8_t>& out,
-                                      std::vector<int16_t>& block, std::vector<uint8_t>& staging) {
-  std::exception_ptr failure;
-  bool streamOpen = false;
-  size_t blockBytes = 0, carry = 0;
-  uint64_t encoded = 0;  // the track's bytes handed to the encoder
-  auto* staged = reinterpret_cast<uint8_t*>(block.data());
-  // The track's PCM in blocks of the stream's size, as one stream of bytes, whatever the parts.
-  auto feed = [&](const uint8_t* p, size_t n) {
-    encoded += n;
-    while (n > 0) {
-      const size_t take = std::min(blockBytes - carry, n);
-      std::memcpy(staged + carry, p, take);
-      carry += take;
-      p += take;
-      n -= take;
-      if (carry == blockBytes) {
-        uint32_t written = 0;
-        {
-          std::shared_lock shared(g_encoderTable);
-          enc.EncodeChunk(block.data(), out.data(), written);
-        }
-        if (!j.file->Write(out.data(), written)) throw writeError(*j.file);
-        carry = 0;
-      }
-    }
-  };
-  // The percentages the encoded part has reached (under the lock).
-  auto reached = [&] {
-    while (j.marksEncoded < j.marks.size() && j.marks[j.marksEncoded].bytes <= encoded) ++j.marksEncoded;
-    ++events;
-  };
-
-  try {
-    uint32_t init;
-    {
-      std::unique_lock alone(g_encoderTable);
-      init = enc.InitStream();
-    }
-    // Without a stream there is no block size to cut by, and the file would stay empty
-    // while looking like a success.
-    if (init != BE_ERR_SUCCESSFUL || enc.SamplesPerChunk() == 0) throw ECDRIPError("Unable to start the MP3 encoder");
-    streamOpen = true;
-    out.resize(enc.OutputBufferSize());
-    block.assign(enc.SamplesPerChunk(), 0);
-    staged = reinterpret_cast<uint8_t*>(block.data());
-    blockBytes = 2 * static_cast<size_t>(enc.SamplesPerChunk());
-
-    for (;;) {
-      Segment seg;
-      {
-        std::unique_lock lock(m);
-        reached();
-        mainCv.notify_all();
-        if (j.count == 0 && !j.readDone && !stopEncoding) {
-          j.encoderWaiting = true;
-          ++events;
-          mainCv.notify_all();
-          workCv.wait(lock, [&] { return stopEncoding || j.count > 0 || j.readDone; });
-          j.encoderWaiting = false;
-        }
-        // Cancel takes effect at the next part, as the one-track loop's at the next chunk.
-        if (stopEncoding || j.count == 0) break;
-        seg = j.front();
-        if (seg.buffer >= 0) {
-          j.pop();
-        } else {
-          // The spill range is taken a chunk's worth at a time from its front.
-          seg.bytes = std::min(seg.bytes, buffers.empty() ? size_t{65536} : buffers[0].size());
-          j.front().offset += seg.bytes;
-          j.front().bytes -= seg.bytes;
-          if (j.front().bytes == 0) j.pop();
-          spillOutstanding -= seg.bytes;
-        }
-      }
-      if (seg.buffer >= 0) {
-        try {
-          feed(buffers[static_cast<size_t>(seg.buffer)].data(), seg.bytes);
-        } catch (...) {
-          std::lock_guard lock(m);
-          freeBuffers.push_back(seg.buffer);
-          throw;
-        }
-        std::lock_guard lock(m);
-        freeBuffers.push_back(seg.buffer);
-      } else {
-        if (staging.size() < seg.bytes) staging.resize(seg.bytes);
-        size_t got = 0;
-        while (got < seg.bytes) {
-          const ssize_t r = ::pread(j.spill->get(), staging.data() + got, seg.bytes - got,
-                                    static_cast<off_t>(seg.offset + got));
-          if (r < 0 && errno == EINTR) continue;
-          if (r <= 0) break;
-          got += static_cast<size_t>(r);
-        }
-        if (got != seg.bytes) throw ECDRIPError("Read error", "the read-ahead copy of the track could not be read back");
-        feed(staging.data(), seg.bytes);
-      }
-    }
-  } catch (...) {
-    failure = std::current_exception();
-  }
-
-  // The closing steps of the one-track loop: the last partial block, the flush, the final
-  // header frame over the placeholder at the start.
-  if (streamOpen) {
-    try {
-      uint32_t n = 0;
-      if (carry > 0) {
-        {
-          std::shared_lock shared(g_encoderTable);
-          enc.EncodeLastChunk(block.data(), static_cast<uint32_t>(carry / 2), out.data(), n);
-        }
-        if (!j.file->Write(out.data(), n)) throw writeError(*j.file);
-      }
-      {
-        std::shared_lock shared(g_encoderTable);
-        enc.DeinitStream(out.data(), n);
-      }
-      if (!j.file->Write(out.data(), n)) throw writeError(*j.file);
-      // The final header frame goes where the placeholder is; out serves, as it is free now.
-      {
-        std::shared_lock shared(g_encoderTable);
-        enc.FinalHeaderFrame(out.data(), static_cast<uint32_t>(out.size()), n);
-      }
-      if (n > 0 && n <= j.file->Written() && !j.file->WriteAt(0, out.data(), n)) throw writeError(*j.file);
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-    std::unique_lock alone(g_encoderTable);
-    enc.CloseStream();
-  }
-  {
-    std::lock_guard lock(m);
-    reached();
-    j.encoderGone = true;
-    for (; j.count > 0; j.pop()) {
-      if (j.front().buffer >= 0) freeBuffers.push_back(j.front().buffer);
-      else spillOutstanding -= j.front().bytes;
-    }
-    if (failure) encoderFailed = true;
-  }
-  mainCv.notify_all();
-
-  // The tag, into the file before it is put under its name: a cancelled partial file gets
-  // one too. A file that could not be finished gets none, as one track at a time.
-  if (!failure) {
-    try {
-      TMP3Info tagger;
-      tagger.SetFilename(j.file->TempName());
-      tagger.SetTitle(j.caption);
-      tagger.Save();
-      if (!tagger.Saved()) throw ETagNotWritten("Cannot write the ID3 tag into " + j.name);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
-  if (!j.file->Finish() && !failure) failure = std::make_exception_ptr(writeError(*j.file));
-  if (failure) {
-    std::lock_guard lock(m);
-    encoderFailed = true;
-  }
-  markDone(j, failure);
-}

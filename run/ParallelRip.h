@@ -13,11 +13,18 @@
 // so a failure or a cancel leaves the files the single-threaded run leaves, and every file's
 // bytes are the ones that run writes.
 //
+// While an encoder would wait, the reader puts the PCM it reads ahead aside in unnamed files
+// of the temporary folder (TMPDIR, or /tmp when that is no folder), up to a bound; a spill
+// that cannot be written only makes the reader wait for the encoders. The parallelism is
+// lowered to what the open-file limit allows, and OnNotice says so.
+//
 // Usage: TParallelRun(host, ripper, coder, settings, jobs).Perform() once, on the thread the
 // host lives on. Perform returns the modal result; an error that ends the run is raised after
 // the end-of-run steps, as TExtractionRun does.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,6 +62,23 @@ class TParallelRun {
   // The number of chunk buffers the reader may fill ahead of the encoders: what bounds the
   // run's memory, whatever the tracks' number and length.
   static int ChunkBuffers(int jobs);
+
+  // The encoders and the rows in flight (each row not yet under its name holds its file open)
+  // that `freeFiles` more open files allow for `jobs` encoders asked for: Jobs lower than
+  // asked when even the fewest rows per encoder do not fit; at least one of each.
+  struct TOpenFilePlan {
+    int Jobs = 1;
+    int Rows = 1;
+  };
+  static TOpenFilePlan PlanOpenFiles(int jobs, long freeFiles);
+
+  // The PCM put aside for the encoders, at most, in bytes (before Perform; by default 512
+  // MiB, and never more than half the free room of the temporary folder).
+  void SetSpillLimit(uint64_t bytes);
+
+  // Told what the user should know about how the run goes (the parallelism it lowered); by
+  // default a line on standard error under the program's name.
+  std::function<void(const std::string&)> OnNotice;
 
  private:
   struct State;

@@ -1,0 +1,215 @@
+// The encoders of TParallelRun: each turns one track at a time into its MP3 file, from the
+// parts the reader hands it, and tags it.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <shared_mutex>
+
+#include "run/ParallelRip_State.h"
+#include "mp3info/MP3Info.h"
+
+namespace {
+
+// The encoder library keeps its streams in one table: opening or closing a stream changes it,
+// encoding only looks its stream up. So the encoder threads encode at once under the shared
+// lock, and open and close streams under the lock alone (libmp3lame's start-up also fills
+// tables that every stream reads).
+std::shared_mutex g_encoderTable;
+
+// Why a write to a track's file failed, as the one-track run reports it.
+ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
+
+}  // namespace
+
+void TParallelRun::State::encoderMain() {
+  TLameCoder own;
+  own.TakeValuesFrom(coder);
+  own.SetInputFormat(shape.Channels, static_cast<uint32_t>(shape.SampleRate));
+  std::vector<uint8_t> out, staging;
+  std::vector<int16_t> block;
+  for (;;) {
+    Job* j = nullptr;
+    {
+      std::unique_lock lock(m);
+      ++idleEncoders;
+      ++events;
+      mainCv.notify_all();
+      workCv.wait(lock, [&] { return quit || !ready.empty(); });
+      --idleEncoders;
+      if (ready.empty()) return;
+      j = ready.front();
+      ready.erase(ready.begin());
+    }
+    encodeTrack(*j, own, out, block, staging);
+  }
+}
+
+void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8_t>& out,
+                                      std::vector<int16_t>& block, std::vector<uint8_t>& staging) {
+  std::exception_ptr failure;
+  bool streamOpen = false;
+  size_t blockBytes = 0, carry = 0;
+  uint64_t encoded = 0;  // the track's bytes handed to the encoder
+  auto* staged = reinterpret_cast<uint8_t*>(block.data());
+  // The track's PCM in blocks of the stream's size, as one stream of bytes, whatever the parts.
+  auto feed = [&](const uint8_t* p, size_t n) {
+    encoded += n;
+    while (n > 0) {
+      const size_t take = std::min(blockBytes - carry, n);
+      std::memcpy(staged + carry, p, take);
+      carry += take;
+      p += take;
+      n -= take;
+      if (carry == blockBytes) {
+        uint32_t written = 0;
+        {
+          std::shared_lock shared(g_encoderTable);
+          enc.EncodeChunk(block.data(), out.data(), written);
+        }
+        if (!j.file->Write(out.data(), written)) throw writeError(*j.file);
+        carry = 0;
+      }
+    }
+  };
+  // The percentages the encoded part has reached (under the lock).
+  auto reached = [&] {
+    while (j.marksEncoded < j.marks.size() && j.marks[j.marksEncoded].bytes <= encoded) ++j.marksEncoded;
+    ++events;
+  };
+
+  try {
+    if (!j.fileHead.empty() && !j.file->Write(j.fileHead.data(), j.fileHead.size())) throw writeError(*j.file);
+    uint32_t init;
+    {
+      std::unique_lock alone(g_encoderTable);
+      init = enc.InitStream();
+    }
+    // Without a stream there is no block size to cut by, and the file would stay empty
+    // while looking like a success.
+    if (init != BE_ERR_SUCCESSFUL || enc.SamplesPerChunk() == 0) throw ECDRIPError("Unable to start the MP3 encoder");
+    streamOpen = true;
+    out.resize(enc.OutputBufferSize());
+    block.assign(enc.SamplesPerChunk(), 0);
+    staged = reinterpret_cast<uint8_t*>(block.data());
+    blockBytes = 2 * static_cast<size_t>(enc.SamplesPerChunk());
+
+    for (;;) {
+      Segment seg;
+      {
+        std::unique_lock lock(m);
+        reached();
+        mainCv.notify_all();
+        if (j.count == 0 && !j.readDone && !stopEncoding) {
+          j.encoderWaiting = true;
+          ++events;
+          mainCv.notify_all();
+          workCv.wait(lock, [&] { return stopEncoding || j.count > 0 || j.readDone; });
+          j.encoderWaiting = false;
+        }
+        // Cancel takes effect at the next part, as the one-track loop's at the next chunk.
+        if (stopEncoding || j.count == 0) break;
+        seg = j.front();
+        if (seg.buffer >= 0) {
+          j.pop();
+        } else {
+          // The spill range is taken a chunk's worth at a time from its front.
+          seg.bytes = std::min(seg.bytes, buffers.empty() ? size_t{65536} : buffers[0].size());
+          j.front().offset += seg.bytes;
+          j.front().bytes -= seg.bytes;
+          if (j.front().bytes == 0) j.pop();
+          spillOutstanding -= seg.bytes;
+        }
+      }
+      if (seg.buffer >= 0) {
+        try {
+          feed(buffers[static_cast<size_t>(seg.buffer)].data(), seg.bytes);
+        } catch (...) {
+          std::lock_guard lock(m);
+          freeBuffers.push_back(seg.buffer);
+          throw;
+        }
+        std::lock_guard lock(m);
+        freeBuffers.push_back(seg.buffer);
+      } else {
+        if (staging.size() < seg.bytes) staging.resize(seg.bytes);
+        size_t got = 0;
+        while (got < seg.bytes) {
+          const ssize_t r = ::pread(j.spill->get(), staging.data() + got, seg.bytes - got,
+                                    static_cast<off_t>(seg.offset + got));
+          if (r < 0 && errno == EINTR) continue;
+          if (r <= 0) break;
+          got += static_cast<size_t>(r);
+        }
+        if (got != seg.bytes) throw ECDRIPError("Read error", "the read-ahead copy of the track could not be read back");
+        feed(staging.data(), seg.bytes);
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+
+  // The closing steps of the one-track loop: the last partial block, the flush, the final
+  // header frame over the placeholder at the start.
+  if (streamOpen) {
+    try {
+      uint32_t n = 0;
+      if (carry > 0) {
+        {
+          std::shared_lock shared(g_encoderTable);
+          enc.EncodeLastChunk(block.data(), static_cast<uint32_t>(carry / 2), out.data(), n);
+        }
+        if (!j.file->Write(out.data(), n)) throw writeError(*j.file);
+      }
+      {
+        std::shared_lock shared(g_encoderTable);
+        enc.DeinitStream(out.data(), n);
+      }
+      if (!j.file->Write(out.data(), n)) throw writeError(*j.file);
+      // The final header frame goes where the placeholder is; out serves, as it is free now.
+      {
+        std::shared_lock shared(g_encoderTable);
+        enc.FinalHeaderFrame(out.data(), static_cast<uint32_t>(out.size()), n);
+      }
+      const size_t at = j.fileHead.size();  // the placeholder follows the file's head
+      if (n > 0 && at + n <= j.file->Written() && !j.file->WriteAt(static_cast<off_t>(at), out.data(), n))
+        throw writeError(*j.file);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    std::unique_lock alone(g_encoderTable);
+    enc.CloseStream();
+  }
+  {
+    std::lock_guard lock(m);
+    reached();
+    j.encoderGone = true;
+    for (; j.count > 0; j.pop()) {
+      if (j.front().buffer >= 0) freeBuffers.push_back(j.front().buffer);
+      else spillOutstanding -= j.front().bytes;
+    }
+    if (failure) encoderFailed = true;
+  }
+  mainCv.notify_all();
+
+  // The tag, into the file before it is put under its name: a cancelled partial file gets
+  // one too. A file that could not be finished gets none, as one track at a time.
+  if (!failure) {
+    try {
+      TMP3Info tagger;
+      tagger.SetFilename(j.file->TempName());
+      tagger.SetTitle(j.caption);
+      tagger.Save();
+      if (!tagger.Saved()) throw ETagNotWritten("Cannot write the ID3 tag into " + j.name);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (!j.file->Finish() && !failure) failure = std::make_exception_ptr(writeError(*j.file));
+  if (failure) {
+    std::lock_guard lock(m);
+    encoderFailed = true;
+  }
+  markDone(j, failure);
+}
+
