@@ -6,15 +6,16 @@
 
 namespace verify {
 
-TShiftPlan PlanShift(int startSector, int endSector, int32_t offset, int readableEnd) {
+TShiftPlan PlanShift(int startSector, int endSector, int32_t offset, int readableEnd, int readableStart) {
   TShiftPlan plan;
   if (endSector < startSector) return plan;
   const int64_t length = (int64_t{endSector} - startSector + 1) * kSamplesPerSector;
   const int64_t first = int64_t{startSector} * kSamplesPerSector + offset;  // true sample 0, on the drive
   const int64_t end = first + length;
-  const int64_t readable = int64_t{std::max(readableEnd, 0)} * kSamplesPerSector;
-  const int64_t r0 = std::clamp<int64_t>(first, 0, readable);
-  const int64_t r1 = std::clamp<int64_t>(end, 0, readable);
+  const int64_t lowest = int64_t{std::max(readableStart, 0)} * kSamplesPerSector;
+  const int64_t readable = std::max(lowest, int64_t{readableEnd} * kSamplesPerSector);
+  const int64_t r0 = std::clamp<int64_t>(first, lowest, readable);
+  const int64_t r1 = std::clamp<int64_t>(end, lowest, readable);
   if (r0 >= r1) {
     plan.LeadingSilence = static_cast<uint64_t>(length);
     return plan;

@@ -7,7 +7,8 @@
 //
 // Usage: plan = PlanShift(start, end, offset, readableEnd); read sectors plan.FirstSector ..
 // plan.LastSector; TSampleShifter shifter(plan); shifter.Feed(chunk, out) for every chunk;
-// shifter.Finish(out). `out` then holds exactly the track's samples, offset-corrected.
+// shifter.Finish(out) when the read ended normally (a cancelled track is left short).
+// `out` then holds exactly the track's samples, offset-corrected.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,10 @@ struct TShiftPlan {
   uint64_t Samples() const { return LeadingSilence + Keep + TrailingSilence; }
 };
 
-// startSector, endSector: the track, inclusive. offset: samples, signed. readableEnd: one past
-// the last sector that may be read (the lead-out of the track's session).
-TShiftPlan PlanShift(int startSector, int endSector, int32_t offset, int readableEnd);
+// startSector, endSector: the track, inclusive. offset: samples, signed. readableStart,
+// readableEnd: the first sector that may be read and one past the last (the audio around the
+// track: a data track before it or the lead-out of its session bound it).
+TShiftPlan PlanShift(int startSector, int endSector, int32_t offset, int readableEnd, int readableStart = 0);
 
 class TSampleShifter {
  public:

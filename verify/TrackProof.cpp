@@ -3,8 +3,8 @@
 namespace verify {
 
 TTrackProof::TTrackProof(int startSector, int endSector, int32_t offset, int readableEnd, bool firstTrack,
-                         bool lastTrack)
-    : plan_(PlanShift(startSector, endSector, offset, readableEnd)),
+                         bool lastTrack, int readableStart)
+    : plan_(PlanShift(startSector, endSector, offset, readableEnd, readableStart)),
       shifter_(plan_),
       sums_(plan_.Samples(), firstTrack, lastTrack) {}
 

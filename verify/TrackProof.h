@@ -23,9 +23,11 @@ namespace verify {
 class TTrackProof {
  public:
   // startSector, endSector: the track, inclusive. offset: the drive's read offset in samples.
-  // readableEnd: one past the last sector of the track's session that may be read.
-  // firstTrack/lastTrack: the disc's first or last audio track.
-  TTrackProof(int startSector, int endSector, int32_t offset, int readableEnd, bool firstTrack, bool lastTrack);
+  // readableEnd: one past the last sector of the track's session that may be read;
+  // readableStart: the first (after a data track). firstTrack/lastTrack: the disc's first or
+  // last audio track.
+  TTrackProof(int startSector, int endSector, int32_t offset, int readableEnd, bool firstTrack, bool lastTrack,
+              int readableStart = 0);
 
   // Whether anything is to be read at all (an offset larger than the disc reads nothing).
   bool Reads() const { return plan_.Read; }
