@@ -12,8 +12,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QToolButton>
 #include <algorithm>
+#include <string>
+#include <utility>
 #include <exception>
 #include <vector>
 
@@ -77,7 +80,9 @@ TfrmOptions::TfrmOptions(QWidget* centreOver)
   QFont arial(QStringLiteral("Arial"));
   arial.setPixelSize(12);
   setFont(arial);
-  setFixedSize(348, 325);  // a dialog frame: no resizing
+  // A dialog frame: no resizing. The described 348 x 325 with a column beside it for the
+  // settings beyond the MP3 record; every described control keeps its place.
+  setFixedSize(656, 325);
 
   // Check boxes and labels take the width their caption needs, so no caption is cut.
   auto checkBox = [](QWidget* parent, const char* caption, int x, int y) {
@@ -131,6 +136,45 @@ TfrmOptions::TfrmOptions(QWidget* centreOver)
   CheckBox5 = checkBox(GroupBox2, "CRC", 222, 155);
   CheckBox5->setChecked(true);
   CheckBox8 = checkBox(GroupBox2, "Private", 222, 176);
+
+  // The column beside the described groups: the drive beside the output folder, then FLAC,
+  // then the files' names, tags and encoders, down to the buttons' bottom.
+  constexpr int kColumn = 347, kColumnWidth = 300;
+  GroupBoxDrive = new QGroupBox(QStringLiteral("Drive"), this);
+  GroupBoxDrive->setGeometry(kColumn, 3, kColumnWidth, 73);
+  LabelReadOffset = label(GroupBoxDrive, "Read offset:", 8, 25);
+  EditReadOffset = new QLineEdit(GroupBoxDrive);
+  EditReadOffset->setGeometry(96, 21, 70, 21);
+  LabelSamples = label(GroupBoxDrive, "samples", 172, 25);
+
+  GroupBoxFlac = new QGroupBox(QStringLiteral("FLAC"), this);
+  GroupBoxFlac->setGeometry(kColumn, 83, kColumnWidth, 50);
+  LabelFlacLevel = label(GroupBoxFlac, "Level:", 8, 24);
+  ComboBoxFlacLevel = list(GroupBoxFlac, {"0", "1", "2", "3", "4", "5", "6", "7", "8"}, 96, 20, 70);
+  LabelFlacHint = label(GroupBoxFlac, "0 fastest, 8 smallest", 172, 24);
+
+  GroupBoxFiles = new QGroupBox(QStringLiteral("Files"), this);
+  GroupBoxFiles->setGeometry(kColumn, 140, kColumnWidth, 181);
+  CheckBoxTags = checkBox(GroupBoxFiles, "Write artist, album and track number tags", 8, 22);
+  CheckBoxLookup = checkBox(GroupBoxFiles, "Look up names online when a disc has none", 8, 45);
+  CheckBoxRipLog = checkBox(GroupBoxFiles, "Write a rip log", 8, 68);
+  LabelNamePattern = label(GroupBoxFiles, "File names:", 8, 101);
+  ComboBoxNamePattern = list(GroupBoxFiles, {"%title%", "%albumartist%/%album%/%nn% %title%"}, 96, 97, 196);
+  ComboBoxNamePattern->setEditable(true);  // any pattern may be typed
+  ComboBoxNamePattern->setInsertPolicy(QComboBox::NoInsert);
+  LabelJobs = label(GroupBoxFiles, "Encoders:", 8, 133);
+  SpinJobs = new QSpinBox(GroupBoxFiles);
+  SpinJobs->setRange(0, kMaxJobs);
+  SpinJobs->setSpecialValueText(QStringLiteral("One per core"));
+  SpinJobs->setGeometry(96, 129, 110, 22);
+
+  // Each list's and field's label names it for the keyboard and for screen readers.
+  const std::pair<QLabel*, QWidget*> buddies[] = {
+      {Label1, ComboBox1},           {Label2, ComboBox2},          {Label3, ComboBox3},
+      {Label4, ComboBox4},           {Label5, ComboBox5},          {Label6, ComboBox8},
+      {LabelReadOffset, EditReadOffset}, {LabelFlacLevel, ComboBoxFlacLevel},
+      {LabelNamePattern, ComboBoxNamePattern}, {LabelJobs, SpinJobs}};
+  for (const auto& [l, w] : buddies) l->setBuddy(w);
 
   btnDefault = new QPushButton(QStringLiteral("Default"), this);
   btnDefault->setGeometry(9, 298, 75, 23);
@@ -189,6 +233,14 @@ void TfrmOptions::FormCreate() {
   CheckBox5->setChecked(Settings.CRC != 0);
   CheckBox8->setChecked(Settings.bPrivate != 0);
   CheckBox6Click();
+  const TMoreSettings& m = MoreSettings;
+  EditReadOffset->setText(QString::number(m.ReadOffset));
+  selectByIndex(ComboBoxFlacLevel, m.FlacLevel);
+  CheckBoxTags->setChecked(m.FullTags);
+  CheckBoxLookup->setChecked(m.LookupAutomatic);
+  CheckBoxRipLog->setChecked(m.RipLog);
+  ComboBoxNamePattern->setEditText(QString::fromStdString(m.NamePattern));
+  SpinJobs->setValue(m.Jobs);
 }
 
 void TfrmOptions::CheckBox6Click() {
@@ -216,6 +268,21 @@ void TfrmOptions::OKClick() {
   Settings.Original = boolToSetting(CheckBox4);
   Settings.CRC = boolToSetting(CheckBox5);
   Settings.bPrivate = boolToSetting(CheckBox8);
+  // The settings beyond the MP3 record, each checked before it is stored.
+  TMoreSettings& m = MoreSettings;
+  if (ComboBoxFlacLevel->currentIndex() >= 0) m.FlacLevel = ComboBoxFlacLevel->currentIndex();
+  m.FullTags = CheckBoxTags->isChecked();
+  m.LookupAutomatic = CheckBoxLookup->isChecked();
+  m.RipLog = CheckBoxRipLog->isChecked();
+  const QString pattern = trimControls(ComboBoxNamePattern->currentText());
+  if (pattern.isEmpty()) throw EOptionError("The file name pattern is empty: choose %title% or type a pattern");
+  m.NamePattern = pattern.toStdString();
+  m.Jobs = SpinJobs->value();
+  const int32_t offset = StrToInt(trimControls(EditReadOffset->text()));
+  if (offset < -kMaxReadOffset || offset > kMaxReadOffset)
+    throw EOptionError("The read offset must lie between -" + std::to_string(kMaxReadOffset) + " and " +
+                       std::to_string(kMaxReadOffset) + " samples");
+  m.ReadOffset = offset;
   done(kModalOk);
 }
 
@@ -223,6 +290,16 @@ void TfrmOptions::btnDefaultClick() {
   const bool askOverwrite = Settings.AskOverwrite;  // belongs to the extraction run
   Settings = StartupSettings();
   Settings.AskOverwrite = askOverwrite;
+  // The settings this dialog shows go back too; the servers and retries it does not show stay.
+  const TMoreSettings start;
+  TMoreSettings& m = MoreSettings;
+  m.ReadOffset = start.ReadOffset;
+  m.FlacLevel = start.FlacLevel;
+  m.FullTags = start.FullTags;
+  m.LookupAutomatic = start.LookupAutomatic;
+  m.RipLog = start.RipLog;
+  m.NamePattern = start.NamePattern;
+  m.Jobs = start.Jobs;
   FormCreate();
 }
 

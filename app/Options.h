@@ -1,5 +1,7 @@
 // TfrmOptions: the options dialog. It edits the global Settings record: the output folder,
-// whether that folder is opened after a run, and the MP3 encoder settings. Create one for each
+// whether that folder is opened after a run, and the MP3 encoder settings; in a column beside
+// them, the drive's read offset, the FLAC level, the tags, look-ups, rip log, naming pattern
+// and number of encoders of MoreSettings. Create one for each
 // use without an owner and exec() it: 1 after OK (the record then holds the dialog's values),
 // 2 after Cancel, Esc or the close box. Default writes the start-up values into the record at
 // once, whatever button closes the dialog. Nothing here writes the settings file.
@@ -17,10 +19,17 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QToolButton;
 
 // Text that is not a decimal integer: "'<text>' is not a valid integer value".
 class EConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// A value OK refuses (a read offset out of range, an empty naming pattern); the dialog stays
+// open, as after a conversion error.
+class EOptionError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -39,9 +48,10 @@ class TfrmOptions : public QDialog {
 
   // Handlers.
   void FormCreate();
-  // Stores the controls into Settings and closes with 1. Throws EConvertError when a list
-  // mapped by value has no selection; the fields stored before that step keep their new values
-  // and the dialog stays open.
+  // Stores the controls into Settings, then MoreSettings, and closes with 1. Throws
+  // EConvertError when a list mapped by value has no selection or the read offset is not a
+  // number, EOptionError for a value out of range; the fields stored before that step keep
+  // their new values and the dialog stays open.
   void OKClick();
   void btnDefaultClick();
   void CheckBox6Click();
@@ -71,6 +81,24 @@ class TfrmOptions : public QDialog {
   QCheckBox* CheckBox4;  // Original
   QCheckBox* CheckBox5;  // CRC
   QCheckBox* CheckBox8;  // Private
+  // Beside the described ones, in a column of their own (MoreSettings).
+  QGroupBox* GroupBoxDrive;
+  QLabel* LabelReadOffset;
+  QLineEdit* EditReadOffset;   // [Drive] ReadOffset, samples, signed
+  QLabel* LabelSamples;
+  QGroupBox* GroupBoxFlac;
+  QLabel* LabelFlacLevel;
+  QComboBox* ComboBoxFlacLevel;  // [FLAC] Level, by index
+  QLabel* LabelFlacHint;
+  QGroupBox* GroupBoxFiles;
+  QCheckBox* CheckBoxTags;     // [Tags] Full
+  QCheckBox* CheckBoxLookup;   // [Lookup] Automatic
+  QCheckBox* CheckBoxRipLog;   // [System] RipLog
+  QLabel* LabelNamePattern;
+  QComboBox* ComboBoxNamePattern;  // [System] NamePattern, editable
+  QLabel* LabelJobs;
+  QSpinBox* SpinJobs;          // [System] Jobs, 0: one encoder per core
+
   QPushButton* btnDefault;
   QPushButton* OK;
   QPushButton* BitBtn1;  // Cancel

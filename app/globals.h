@@ -48,6 +48,11 @@ struct TMoreSettings {
   int32_t Retries = 20;                    // [Drive] Retries per sector
 };
 extern TMoreSettings MoreSettings;
+// The ranges the settings file accepts. A read offset far beyond any drive's (the known ones
+// lie within a few thousand samples), but small enough that a shifted track never reaches past
+// what a disc can address.
+constexpr int32_t kMaxReadOffset = 100000;  // samples, either sign
+constexpr int32_t kMaxJobs = 256;
 void LoadMoreSettings(const std::filesystem::path& file);
 void SaveMoreSettings(const std::filesystem::path& file);
 // The MusicBrainz server: $TESSALY_MUSICBRAINZ_URL when set, else [Lookup] Server; no "/" at

@@ -51,9 +51,7 @@ std::string fromEnvironment(const char* name, const std::string& setting) {
 // A drive's own section: "Drive <name>".
 std::string driveSection(const std::string& driveName) { return "Drive " + driveName; }
 
-// Far beyond any drive's offset (the known ones lie within a few thousand samples), but small
-// enough that a shifted track never reaches past what a disc can address.
-constexpr int32_t kMaxOffset = 100000;
+constexpr int32_t kMaxOffset = kMaxReadOffset;
 
 }  // namespace
 
@@ -63,7 +61,7 @@ void LoadMoreSettings(const fs::path& file) {
   m.FlacLevel = readInt(file, "FLAC", "Level", start.FlacLevel, 0, 8);
   m.FullTags = readBool(file, "Tags", "Full", start.FullTags);
   m.NamePattern = readText(file, "System", "NamePattern", start.NamePattern);
-  m.Jobs = readInt(file, "System", "Jobs", start.Jobs, 0, 256);
+  m.Jobs = readInt(file, "System", "Jobs", start.Jobs, 0, kMaxJobs);
   m.RipLog = readBool(file, "System", "RipLog", start.RipLog);
   m.LookupAutomatic = readBool(file, "Lookup", "Automatic", start.LookupAutomatic);
   m.LookupServer = readText(file, "Lookup", "Server", start.LookupServer);

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -128,7 +129,16 @@ TEST_F(OptionsDialog, FrameCaptionsAndListsAsDesigned) {
   TfrmOptions dlg;
   EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Options"));
   EXPECT_EQ(dlg.parent(), nullptr);
-  EXPECT_EQ(dlg.size(), QSize(348, 325));
+  // The described 348 x 325, with the column of the further settings beside it; the described
+  // controls keep their places.
+  EXPECT_EQ(dlg.size(), QSize(656, 325));
+  EXPECT_EQ(dlg.GroupBox1->geometry(), QRect(9, 3, 329, 73));
+  EXPECT_EQ(dlg.GroupBox2->geometry(), QRect(9, 83, 329, 209));
+  EXPECT_EQ(dlg.btnDefault->geometry(), QRect(9, 298, 75, 23));
+  EXPECT_EQ(dlg.OK->geometry(), QRect(176, 298, 75, 23));
+  EXPECT_EQ(dlg.BitBtn1->geometry(), QRect(264, 298, 75, 23));
+  EXPECT_EQ(dlg.GroupBoxDrive->y(), dlg.GroupBox1->y());  // beside the output folder
+  EXPECT_GE(dlg.GroupBoxDrive->x(), dlg.GroupBox1->geometry().right());
   EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize());  // no resizing
   EXPECT_FALSE(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(dlg.windowFlags() & Qt::WindowCloseButtonHint);
@@ -170,7 +180,8 @@ TEST_F(OptionsDialog, NothingClippedOrOverlapping) {
   // Every control inside its parent; labels and check boxes as wide as their caption needs;
   // no two controls of a parent on top of each other (the browse button may touch the edit box).
   for (QWidget* parent : {static_cast<QWidget*>(&dlg), static_cast<QWidget*>(dlg.GroupBox1),
-                          static_cast<QWidget*>(dlg.GroupBox2)}) {
+                          static_cast<QWidget*>(dlg.GroupBox2), static_cast<QWidget*>(dlg.GroupBoxDrive),
+                          static_cast<QWidget*>(dlg.GroupBoxFlac), static_cast<QWidget*>(dlg.GroupBoxFiles)}) {
     std::vector<QWidget*> kids;
     for (QObject* o : parent->children())
       if (auto* w = qobject_cast<QWidget*>(o); w && w->isVisible()) kids.push_back(w);
@@ -235,7 +246,7 @@ TEST_F(OptionsDialog, StartupSettingsShown) {
 TEST_F(OptionsDialog, CentredOverTheMainWindowAndKeptOnScreen) {
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   QWidget mainWindow;
-  mainWindow.setGeometry(screen.left() + 40, screen.top() + 30, 420, 380);
+  mainWindow.setGeometry(screen.left() + 40, screen.top() + 30, 638, 480);  // the main window's size
   TfrmOptions dlg(&mainWindow);
   EXPECT_EQ(dlg.parent(), nullptr);  // centred over, not owned by
   EXPECT_LE((dlg.geometry().center() - mainWindow.geometry().center()).manhattanLength(), 2);
@@ -310,6 +321,125 @@ TEST_F(OptionsDialog, UnlistedBitRateStopsOkUntilAnItemIsChosen) {
   EXPECT_EQ(Settings.BitRates, 96);
   EXPECT_EQ(Settings.MaxBitRates, 160);
   EXPECT_EQ(Settings.Mode, 3);
+}
+
+TEST_F(OptionsDialog, EachListByValueWithoutASelectionStopsOkAtItsStep) {
+  // The sample rate first: nothing after it is stored, the stored value is kept.
+  struct Case {
+    int32_t TMP3Settings::*field;
+    int32_t unlisted;
+    QComboBox* TfrmOptions::*list;
+  };
+  for (const Case c : {Case{&TMP3Settings::SampleRates, 48000, &TfrmOptions::ComboBox1},
+                       Case{&TMP3Settings::BitRates, 112, &TfrmOptions::ComboBox2},
+                       Case{&TMP3Settings::MaxBitRates, 224, &TfrmOptions::ComboBox3}}) {
+    Settings = StartupSettings();
+    Settings.*c.field = c.unlisted;
+    TfrmOptions dlg;
+    ASSERT_EQ((dlg.*c.list)->currentIndex(), -1) << c.unlisted;
+    choose(dlg.ComboBox4, "Mono");  // a later step
+    dlg.CheckBoxOpen->setChecked(false);  // an earlier one
+    EXPECT_THROW(
+        try { dlg.OKClick(); } catch (const EConvertError& e) {
+          EXPECT_STREQ(e.what(), "'' is not a valid integer value");
+          throw;
+        },
+        EConvertError);
+    EXPECT_EQ(Settings.*c.field, c.unlisted);
+    EXPECT_FALSE(Settings.OpenWhenDone);
+    EXPECT_EQ(Settings.Mode, 0);
+    EXPECT_NE(dlg.result(), 1);
+  }
+}
+
+TEST_F(OptionsDialog, TheFurtherSettingsAreShownStoredCheckedAndReset) {
+  MoreSettings = TMoreSettings{};
+  MoreSettings.LookupServer = "http://mirror.example";
+  {
+    TfrmOptions dlg;
+    EXPECT_EQ(dlg.EditReadOffset->text(), "0");
+    EXPECT_EQ(dlg.ComboBoxFlacLevel->currentText(), "5");
+    EXPECT_TRUE(dlg.CheckBoxTags->isChecked());
+    EXPECT_TRUE(dlg.CheckBoxLookup->isChecked());
+    EXPECT_TRUE(dlg.CheckBoxRipLog->isChecked());
+    EXPECT_EQ(dlg.ComboBoxNamePattern->currentText(), "%title%");
+    EXPECT_TRUE(dlg.ComboBoxNamePattern->isEditable());
+    EXPECT_EQ(itemsOf(dlg.ComboBoxNamePattern), QStringList({"%title%", "%albumartist%/%album%/%nn% %title%"}));
+    EXPECT_EQ(itemsOf(dlg.ComboBoxFlacLevel), QStringList({"0", "1", "2", "3", "4", "5", "6", "7", "8"}));
+    EXPECT_EQ(dlg.SpinJobs->value(), 0);
+    EXPECT_EQ(dlg.CheckBoxTags->text(), "Write artist, album and track number tags");
+    EXPECT_EQ(dlg.CheckBoxLookup->text(), "Look up names online when a disc has none");
+    EXPECT_EQ(dlg.LabelReadOffset->buddy(), dlg.EditReadOffset);
+    EXPECT_EQ(dlg.Label1->buddy(), dlg.ComboBox1);
+
+    dlg.EditReadOffset->setText(QStringLiteral(" -667 "));
+    choose(dlg.ComboBoxFlacLevel, "8");
+    dlg.CheckBoxTags->setChecked(false);
+    dlg.CheckBoxLookup->setChecked(false);
+    dlg.CheckBoxRipLog->setChecked(false);
+    dlg.ComboBoxNamePattern->setEditText(QStringLiteral("  %nn% - %title% "));
+    dlg.SpinJobs->setValue(3);
+    dlg.OKClick();
+    EXPECT_EQ(dlg.result(), 1);
+  }
+  const TMoreSettings stored = MoreSettings;
+  EXPECT_EQ(stored.ReadOffset, -667);
+  EXPECT_EQ(stored.FlacLevel, 8);
+  EXPECT_FALSE(stored.FullTags);
+  EXPECT_FALSE(stored.LookupAutomatic);
+  EXPECT_FALSE(stored.RipLog);
+  EXPECT_EQ(stored.NamePattern, "%nn% - %title%");
+  EXPECT_EQ(stored.Jobs, 3);
+
+  // Refused values: the dialog stays open, the described fields are stored, the value is kept.
+  struct Refusal {
+    std::function<void(TfrmOptions&)> set;
+    const char* message;
+  };
+  for (const Refusal& r : {Refusal{[](TfrmOptions& d) { d.EditReadOffset->setText("12a"); },
+                                   "'12a' is not a valid integer value"},
+                           Refusal{[](TfrmOptions& d) { d.EditReadOffset->setText(""); }, "'' is not a valid integer value"},
+                           Refusal{[](TfrmOptions& d) { d.EditReadOffset->setText("100001"); },
+                                   "The read offset must lie between -100000 and 100000 samples"},
+                           Refusal{[](TfrmOptions& d) { d.ComboBoxNamePattern->setEditText(" \t"); },
+                                   "The file name pattern is empty: choose %title% or type a pattern"}}) {
+    MoreSettings = stored;
+    TfrmOptions dlg;
+    r.set(dlg);
+    choose(dlg.ComboBox4, "Mono");
+    try {
+      dlg.OKClick();
+      ADD_FAILURE() << r.message;
+    } catch (const std::exception& e) {
+      EXPECT_STREQ(e.what(), r.message);
+    }
+    EXPECT_EQ(Settings.Mode, 3);  // described fields first
+    EXPECT_EQ(MoreSettings.ReadOffset, -667);
+    EXPECT_NE(dlg.result(), 1);
+  }
+  EXPECT_EQ(MoreSettings.NamePattern, "%nn% - %title%");
+  {
+    MoreSettings = stored;
+    TfrmOptions dlg;
+    dlg.EditReadOffset->setText("-100000");
+    dlg.OKClick();
+    EXPECT_EQ(MoreSettings.ReadOffset, -100000);
+  }
+
+  // Default puts back what the dialog shows, and leaves the servers it does not show.
+  MoreSettings = stored;
+  TfrmOptions dlg;
+  dlg.btnDefaultClick();
+  EXPECT_EQ(dlg.EditReadOffset->text(), "0");
+  EXPECT_EQ(dlg.ComboBoxFlacLevel->currentText(), "5");
+  EXPECT_TRUE(dlg.CheckBoxTags->isChecked());
+  EXPECT_EQ(dlg.ComboBoxNamePattern->currentText(), "%title%");
+  EXPECT_EQ(dlg.SpinJobs->value(), 0);
+  EXPECT_EQ(MoreSettings.NamePattern, "%title%");
+  EXPECT_EQ(MoreSettings.Jobs, 0);
+  EXPECT_TRUE(MoreSettings.RipLog);
+  EXPECT_EQ(MoreSettings.LookupServer, "http://mirror.example");
+  MoreSettings = TMoreSettings{};
 }
 
 TEST_F(OptionsDialog, ListsWithoutAMatchingItem) {
