@@ -12,6 +12,7 @@
 //    cp followed by sync (a rip flushes each file to the disk when it is closed), and against
 //    cd-paranoia; the MP3 rip against lame --noreplaygain encoding the same WAV file with the
 //    same settings (the floor; lame's command line computes ReplayGain unless told not to).
+//    The same track to FLAC against flac at the same level, without and with its verify mode.
 // 2. A whole disc of 12 tracks of 4 minutes to MP3: --jobs N (N: the cores) against --jobs 1,
 //    and against the same lame run on every core (xargs -P N).
 // 3. Peak memory of WAV and MP3 rips from 1 to 12 tracks and from 1 to 74 minutes.
@@ -181,10 +182,22 @@ std::string readFile(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// An MP3 file without its trailing ID3v1 tag: what an encoder with the same settings writes.
+// An MP3 file without its trailing ID3v1 tag and its leading ID3v2 tag: what an encoder with
+// the same settings writes.
 std::string withoutTag(std::string f) {
   if (f.size() >= 128 && f.compare(f.size() - 128, 3, "TAG") == 0) f.resize(f.size() - 128);
+  if (f.size() >= 10 && f.compare(0, 3, "ID3") == 0) {
+    size_t size = 10;  // the header, then a syncsafe length
+    for (int i = 6; i < 10; ++i) size += static_cast<size_t>(static_cast<unsigned char>(f[static_cast<size_t>(i)]) & 0x7f)
+                                          << (7 * (9 - i));
+    f.erase(0, std::min(size, f.size()));
+  }
   return f;
+}
+
+// Whether tessaly-rip offers an option (its help names it).
+bool ripOffers(const std::string& rip, const std::string& option) {
+  return std::system(("'" + rip + "' --help 2>/dev/null | grep -q -- '" + option + "'").c_str()) == 0;
 }
 
 // The start-up settings on lame's command line: VBR quality 5 from 128 to 320 kbit/s, stereo,
@@ -267,7 +280,7 @@ int main(int argc, char** argv) {
   printGroup(one);
   const std::string refMp3 = readFile(dir / "ref.mp3");
   const bool same = !refMp3.empty() && withoutTag(readFile(dir / "out" / "Track01.mp3")) == refMp3;
-  std::printf("  the two MP3 files are the same bytes but for the ID3 tag: %s; load now %s\n\n", same ? "yes" : "NO",
+  std::printf("  the two MP3 files are the same bytes but for the ID3 tags: %s; load now %s\n\n", same ? "yes" : "NO",
               load().c_str());
   pass = pass && same && one.ok(0) && one.ok(4) && one.ok(5);
   ratioLine("MP3 rip / lame --noreplaygain (goal <= 1.00):", one.ratio(4, 5), one.ratio(4, 5) <= 1.0 ? "" : "  NOT MET");
@@ -276,6 +289,34 @@ int main(int argc, char** argv) {
             one.ratio(0, 2) <= 2.0 ? "" : "  NOT MET");
   ratioLine("WAV rip / cd-paranoia:", one.ratio(0, 3), "");
   pass = pass && one.ratio(4, 5) <= 1.0 && one.ratio(0, 1) <= 2.0 && one.ratio(0, 2) <= 2.0;
+
+  // --- 1b. the same track to FLAC, against flac at the same level (5, the start-up level),
+  // without and with its verify mode (which the rip always uses) ---
+  if (ripOffers(rip, "--flac") && onPath("flac")) {
+    std::printf("The same track to FLAC, %d paired rounds; load %s\n", rounds, load().c_str());
+    const std::string refFlac = (dir / "ref.flac").string();
+    const Group flac = runRounds({"tessaly-rip to FLAC (level 5, verify)", "flac -5", "flac -5 --verify"},
+                                 {{rip, cue.string(), "--yes", "--flac", "--out", out},
+                                  {"flac", "-s", "-f", "-5", "-o", refFlac, ref},
+                                  {"flac", "-s", "-f", "-5", "-V", "-o", refFlac, ref}},
+                                 rounds);
+    printGroup(flac);
+    const fs::path raw = dir / "decoded.raw";
+    const bool decodes =
+        std::system(("flac -s -d -f --force-raw-format --endian=little --sign=signed -o '" + raw.string() + "' '" +
+                     (dir / "out" / "Track01.flac").string() + "'")
+                        .c_str()) == 0 &&
+        readFile(raw) == readFile(ref).substr(44);
+    std::printf("  the FLAC file decodes to the WAV rip's samples: %s; load now %s\n\n", decodes ? "yes" : "NO",
+                load().c_str());
+    fs::remove(raw);
+    pass = pass && decodes && flac.ok(0);
+    ratioLine("FLAC rip / flac -5 (goal <= 1.00):", flac.ratio(0, 1), flac.ratio(0, 1) <= 1.0 ? "" : "  NOT MET");
+    ratioLine("FLAC rip / flac -5 --verify:", flac.ratio(0, 2), "");
+    pass = pass && flac.ratio(0, 1) <= 1.0;
+  } else {
+    std::printf("tessaly-rip has no --flac (or flac is missing): no FLAC comparison\n\n");
+  }
   fs::remove_all(dir / "out");
   fs::remove(dir / "copy.bin");
 

@@ -115,9 +115,13 @@ std::string RunOutputFolder(const std::string& outDir) {
 }
 
 std::string RunOutputFileName(const std::string& outDir, const std::string& caption, const std::string& entryText) {
-  const std::string name = GetOutputFileName(outDir, caption);
-  if (name == RunOutputFolder(outDir) + kWavExt) return GetOutputFileName(outDir, entryText);
-  return name;
+  TTrackTags tags;
+  tags.Title = caption;
+  return PatternOutputFileName(outDir, kDefaultNamePattern, tags, entryText);
+}
+
+std::string RunOutputFileName(const std::string& outDir, const TTrackTags& tags, const std::string& entryText) {
+  return PatternOutputFileName(outDir, MoreSettings.NamePattern, tags, entryText);
 }
 
 std::string FolderOf(const std::string& name) {
@@ -201,7 +205,7 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
 
   const TTrackTags tags = RunTrackTags(host_, ripper_, row, trackIndex);
 
-  std::string name = PatternOutputFileName(settings_.OutDir, MoreSettings.NamePattern, tags, entryText);
+  std::string name = RunOutputFileName(settings_.OutDir, tags, entryText);
   CreateRunFolders(RunOutputFolder(settings_.OutDir), name);
   if (output != TRunOutput::Wav) name = ChangeFileExt(name, RunOutputExtension(output));
   lastName_ = name;

@@ -122,10 +122,14 @@ std::string RunOutputExtension(TRunOutput output);
 // The output folder every name starts with, "/" at its end: the folder part that
 // GetOutputFileName puts in front of a title.
 std::string RunOutputFolder(const std::string& outDir);
-// The WAV file name of a row: GetOutputFileName of its caption, or of the track list's own
-// entry text when nothing usable is left of the caption (a blank title would give a hidden
-// file named ".wav", and every blank title the same one).
+// The WAV file name of a row by its caption alone (the default pattern): GetOutputFileName of
+// the caption with blanks trimmed at the ends of its parts, or of the track list's own entry
+// text when nothing usable is left of the caption (a blank title would give a hidden file
+// named ".wav", and every blank title the same one).
 std::string RunOutputFileName(const std::string& outDir, const std::string& caption, const std::string& entryText);
+// The WAV file name of a row's track as a run names it: MoreSettings.NamePattern with the
+// track's tags (RunTrackTags), the entry text where no file name is left.
+std::string RunOutputFileName(const std::string& outDir, const TTrackTags& tags, const std::string& entryText);
 // Creates the folders between the output folder and the file `name` (which starts with
 // `folder`): the output folder as the user gave it, links included, then each subfolder of the
 // title one by one without following a symbolic link. Raises EFCreateError for `name` when a

@@ -25,7 +25,7 @@ std::string ExpandNamePattern(const std::string& pattern, const TTrackTags& tags
 // containment rules of GetOutputFileName (never outside the output folder: leading separators,
 // ".", ".." and empty parts dropped). When no file name is left at the end of the path (a
 // blank title, a pattern ending in "/"), the track list's entry text ("Track03") is the file's
-// name. The default pattern gives RunOutputFileName's name, less the blanks at the ends of the
-// title's parts.
+// name. The default pattern gives the name a title always gave, less the blanks at the ends
+// of its parts.
 std::string PatternOutputFileName(const std::string& outDir, const std::string& pattern, const TTrackTags& tags,
                                   const std::string& entryText);
