@@ -22,6 +22,7 @@
 #include "run/ParallelRip.h"
 #include "run/RipProblems.h"
 #include "app/globals.h"
+#include "cli/cli_names.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
@@ -53,6 +54,8 @@ struct Options {
   int drive = 0;
   bool list = false;
   bool saveNames = false;
+  int lookup = -1;      // 1 --lookup, 0 --no-lookup, -1 the [Lookup] Automatic setting
+  std::string release;  // --release N or MBID
   bool yes = false;
   bool tracksGiven = false;
   std::vector<int> tracks;  // as given, in disc order, each once
@@ -72,18 +75,31 @@ std::string helpText() {
          "Every IMAGE-OR-DEVICE (a CUE/BIN, TOC or NRG image, or a device such as /dev/sr0) is\n"
          "offered as a drive after the drives found on this system. Without --list or\n"
          "--save-names the chosen tracks are ripped in disc order, one after the other, named by\n"
-         "their titles (TrackNN unless cdplayer.ini names the disc) as the program names them.\n"
+         "their titles as the program names them.\n"
+         "\n"
+         "Names come from the disc's section in cdplayer.ini when it has one; else from the\n"
+         "disc's CD-Text; else from MusicBrainz (the disc ID and the table of contents are sent,\n"
+         "nothing else); else the tracks are TrackNN. The server is [Lookup] Server in the\n"
+         "settings, or $TESSALY_MUSICBRAINZ_URL.\n"
          "\n"
          "Choosing:\n"
          "  --drive N          use drive N (from 0; default 0)\n"
          "  --tracks LIST      tracks to rip, from 1, e.g. 1,3-5 (default: every audio track)\n"
          "  --list             print every drive as 'Drive N: NAME', then for the chosen drive\n"
          "                     the data file(s) a disc image is read from as 'Data file: FILE',\n"
-         "                     its DiscID and one line per track:\n"
-         "                     TITLE NUMBER TYPE START END DURATION\n"
+         "                     its DiscID, where the names came from as 'Names: SOURCE'\n"
+         "                     (cdplayer.ini, CD-Text, MusicBrainz (RELEASE) or none), the\n"
+         "                     album as 'Album: ARTIST / TITLE (YEAR)' when known, and one\n"
+         "                     line per track: TITLE NUMBER TYPE START END DURATION\n"
          "Naming:\n"
          "  --title N=TEXT     name track N (may repeat)\n"
-         "  --save-names       save the track names to cdplayer.ini, keeping the album values\n"
+         "  --lookup           ask MusicBrainz even when the disc has names\n"
+         "  --no-lookup        never ask MusicBrainz (default: [Lookup] Automatic, asking\n"
+         "                     when the disc has no names)\n"
+         "  --release N|MBID   the MusicBrainz release to take when there are several\n"
+         "                     (default: the first; the others are listed on standard error)\n"
+         "  --save-names       save the names found to cdplayer.ini: the track names and the\n"
+         "                     album values, keeping the stored album values not known\n"
          "Output:\n"
          "  --wav | --raw | --mp3   WAV files (default), raw PCM, or MP3 files with an ID3v1 tag\n"
          "  --format F         stereo44100 (default), mono44100, stereo22050, mono22050,\n"
@@ -296,6 +312,13 @@ Options parseArgs(int argc, char** argv) {
       o.titles[n] = v.substr(eq + 1);
     } else if (a == "--save-names") {
       o.saveNames = true;
+    } else if (a == "--lookup") {
+      o.lookup = 1;
+    } else if (a == "--no-lookup") {
+      o.lookup = 0;
+    } else if (a == "--release") {
+      o.release = value();
+      if (o.release.empty()) usageError("--release needs a number or a MusicBrainz release ID");
     } else if (a == "--bitrate") {
       o.bitrate = number(8, 320);
     } else if (a == "--max-bitrate") {
@@ -403,7 +426,7 @@ class ProgressLine {
   int last_ = -1;
 };
 
-int list(TCDRIP& ripper, const std::vector<std::string>& titles) {
+int list(TCDRIP& ripper, const std::vector<std::string>& titles, const names::TResolved& found) {
   // A disc image names the file(s) its sectors are read from: the one its cue sheet's FILE
   // line names, or the one found in its place.
   const std::string files = ripper.ImageDataFile();
@@ -413,6 +436,8 @@ int list(TCDRIP& ripper, const std::vector<std::string>& titles) {
     pos = eol + 1;
   }
   out("DiscID: " + ripper.DiscID());
+  out("Names: " + found.sourceText);
+  if (const std::string album = cli::AlbumLine(found.names); !album.empty()) out(album);
   for (int i = 0; i < ripper.Tracks().Count(); ++i) {
     const TTrack& t = ripper.Tracks().Objects(i);
     out(titles[static_cast<size_t>(i)] + " " + IntToStr2(static_cast<uint16_t>(t.TrackNum)) + " " + t.TrackType + " " +
@@ -464,8 +489,9 @@ int askOnTerminal(const std::string& name) {
 // standard output.
 class CliHost : public TExtractionHost {
  public:
-  CliHost(TCDRIP& ripper, const std::vector<std::string>& titles, const std::set<int>& chosen, bool replaceAll)
-      : ripper_(ripper), titles_(titles), chosen_(chosen), replaceAll_(replaceAll) {
+  CliHost(TCDRIP& ripper, const std::vector<std::string>& titles, const names::TAlbumNames& names,
+          const std::set<int>& chosen, bool replaceAll)
+      : ripper_(ripper), titles_(titles), names_(names), chosen_(chosen), replaceAll_(replaceAll) {
     ripper_.OnProgress = [this](TCDRIP&, uint16_t percent) {
       if (progress_) progress_->Show(percent);
     };
@@ -481,6 +507,7 @@ class CliHost : public TExtractionHost {
   bool RowChecked(int row) const override { return chosen_.count(row + 1) > 0; }
   std::string RowCaption(int row) const override { return titles_[static_cast<size_t>(row)]; }
   std::string RowTrackIndex(int row) const override { return std::to_string(row); }
+  TTrackTags RowTags(int row) const override { return cli::RowTags(names_, static_cast<size_t>(row)); }
   void SetRowStatus(int row, const std::string& status, const std::string& fileName) override {
     if (status == "OK") {
       const std::string errors = RowReport ? ReadErrorsText(ripper_, row + 1, RowReport()) : std::string();
@@ -532,6 +559,7 @@ class CliHost : public TExtractionHost {
  private:
   TCDRIP& ripper_;
   const std::vector<std::string>& titles_;
+  const names::TAlbumNames& names_;
   const std::set<int>& chosen_;
   bool replaceAll_;
   std::unique_ptr<ProgressLine> progress_;
@@ -540,7 +568,8 @@ class CliHost : public TExtractionHost {
   size_t jitterLinesBefore_ = 0;
 };
 
-int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<std::string>& titles) {
+int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<std::string>& titles,
+        const names::TAlbumNames& names) {
   std::vector<int> tracks;
   std::string why;
   if (!chooseTracks(o, ripper, tracks, why)) return fail(why);
@@ -555,7 +584,7 @@ int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<s
     if (g_interrupted) ripper.CancelRip();
   });
   const std::set<int> chosen(tracks.begin(), tracks.end());
-  CliHost host(ripper, titles, chosen, o.yes);
+  CliHost host(ripper, titles, names, chosen, o.yes);
   TMP3Info tagger;
   tagger.SetGenreID(12);
   const TRunOutput output = o.output == Output::Mp3 ? TRunOutput::Mp3
@@ -608,27 +637,30 @@ int run(const Options& opts) {
     ripper.SelectDrive(opts.drive);
     if (ripper.Tracks().Count() == 0) return fail(NoDiscText(ripper));
 
-    // Titles: the entry texts, then the names cdplayer.ini holds, then the options.
-    std::vector<std::string> titles;
-    for (int i = 0; i < ripper.Tracks().Count(); ++i) titles.push_back(ripper.Tracks().Strings(i));
-    std::string artist, album, year, genre;
-    std::vector<std::string> names;
-    if (ReadCDInfo(ripper.DiscID(), artist, album, year, genre, names))
-      for (size_t i = 0; i < names.size() && i < titles.size(); ++i) titles[i] = names[i];
+    // Titles: the entry texts, then the names from cdplayer.ini, CD-Text or MusicBrainz, then
+    // the options.
+    names::TResolveOptions ask;
+    ask.lookup = opts.lookup == 1   ? names::TLookupMode::Always
+                 : opts.lookup == 0 ? names::TLookupMode::Never
+                 : MoreSettings.LookupAutomatic ? names::TLookupMode::WhenUnnamed
+                                                : names::TLookupMode::Never;
+    ask.release = opts.release;
+    ask.service.server = MusicBrainzServer();
+    const names::TResolved found = cli::ResolveDiscNames(ripper, ask);
+    for (const auto& line : found.notes) note("tessaly-rip: " + line);
+    for (const auto& line : cli::ReleaseNotes(found)) note("tessaly-rip: " + line);
+    std::vector<std::string> titles = cli::RowTitles(ripper, found);
     for (const auto& [n, text] : opts.titles) {
       if (n > static_cast<int>(titles.size()))
         usageError("--title " + std::to_string(n) + ": the disc has " + std::to_string(titles.size()) + " tracks");
       titles[static_cast<size_t>(n - 1)] = text;
     }
 
-    if (opts.saveNames) {
-      const TStoredAlbum stored = ReadStoredAlbum(ripper.DiscID());
-      if (!WriteCDInfo(ripper.DiscID(), stored.Artist, stored.Album, stored.Year, stored.Genre, &titles))
-        return fail("cannot save the track names to " + CDPlayerIniPath().string());
-    }
-    if (opts.list) return list(ripper, titles);
+    if (opts.saveNames && !names::SaveNames(ripper.DiscID(), found.names, titles))
+      return fail("cannot save the track names to " + CDPlayerIniPath().string());
+    if (opts.list) return list(ripper, titles, found);
     if (opts.saveNames) return 0;
-    return rip(ripper, coder, opts, titles);
+    return rip(ripper, coder, opts, titles, found.names);
   } catch (const std::exception& e) {
     return fail(e.what());
   }

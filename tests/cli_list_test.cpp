@@ -21,13 +21,16 @@ TEST_F(CliList, ListsDrivesDiscIdAndTracks) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto out = lines(r.out);
   // Real drives of this machine come first; the images follow in the order given.
-  ASSERT_GE(out.size(), 7u);
+  ASSERT_GE(out.size(), 8u);
   const size_t n = out.size();
-  EXPECT_EQ(out[n - 7].substr(out[n - 7].find(':')), ": Disc image first.cue");
-  EXPECT_EQ(out[n - 6].substr(out[n - 6].find(':')), ": Disc image second.cue");
+  EXPECT_EQ(out[n - 8].substr(out[n - 8].find(':')), ": Disc image first.cue");
+  EXPECT_EQ(out[n - 7].substr(out[n - 7].find(':')), ": Disc image second.cue");
   // The chosen image names the file its sectors are read from.
-  EXPECT_EQ(out[n - 5], "Data file: " + (tmp / "second.bin").string());
-  EXPECT_EQ(out[n - 4], "DiscID: 094200");  // 0x200 + 0x31800 + (A 30150 = 6:42:00: 0x062A00)
+  EXPECT_EQ(out[n - 6], "Data file: " + (tmp / "second.bin").string());
+  EXPECT_EQ(out[n - 5], "DiscID: 094200");  // 0x200 + 0x31800 + (A 30150 = 6:42:00: 0x062A00)
+  // No section, no CD-Text, and MusicBrainz out of reach (the tests' server address).
+  EXPECT_EQ(out[n - 4], "Names: none");
+  EXPECT_NE(r.err.find("MusicBrainz could not be reached ("), std::string::npos) << r.err;
   EXPECT_EQ(out[n - 3], "Track01 01 Audio 0 14999 3:20");
   EXPECT_EQ(out[n - 2], "Track02 02 Audio 15000 29999 3:20");
   EXPECT_EQ(out[n - 1], "Track03 03 Data 30000 30749 0:10");
@@ -45,13 +48,16 @@ TEST_F(CliList, HandWrittenCueSheet) {
   const auto r = run(rip(shellQuote((tmp / "other.cue").string()) + " --list"));
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto out = lines(r.out);
-  ASSERT_GE(out.size(), 5u);
+  ASSERT_GE(out.size(), 7u);
   const size_t n = out.size();
   // 0 -> 0x200; 200 -> A 350 = 0:04:50 -> 0x432; 600 -> A 750 = 0:10:00 -> 0xA00;
   // 900 -> A 1050 = 0:14:00 -> 0xE00.
-  EXPECT_EQ(out[n - 5], "DiscID: 001E32");
+  EXPECT_EQ(out[n - 7], "DiscID: 001E32");
+  // The sheet's TITLE and PERFORMER lines are its CD-Text: the album, and track 2's title.
+  EXPECT_EQ(out[n - 6], "Names: CD-Text");
+  EXPECT_EQ(out[n - 5], "Album: Someone / Not from the fixtures");
   EXPECT_EQ(out[n - 4], "Track01 01 Data 0 199 0:02");
-  EXPECT_EQ(out[n - 3], "Track02 02 Audio 200 599 0:05");
+  EXPECT_EQ(out[n - 3], "Two 02 Audio 200 599 0:05");
   EXPECT_EQ(out[n - 2], "Track03 03 Audio 600 899 0:04");
   EXPECT_EQ(out[n - 1], "Track04 04 Audio 900 5399 1:00");
 }
