@@ -28,6 +28,14 @@ std::string orUnknown(const std::string& value, const char* unknown) {
   return v.empty() ? unknown : v;
 }
 
+// The year of a date ("1999-03-01" gives "1999"); any other text as it is.
+std::string yearOf(const std::string& date) {
+  std::string v = oneName(date);
+  const bool dated = v.size() > 4 && v[4] == '-' &&
+                     std::all_of(v.begin(), v.begin() + 4, [](char c) { return c >= '0' && c <= '9'; });
+  return dated ? v.substr(0, 4) : v;
+}
+
 std::string twoDigits(int n) {
   if (n <= 0) return "00";
   return n < 10 ? "0" + std::to_string(n) : std::to_string(n);
@@ -50,7 +58,7 @@ std::string expandedText(const std::string& pattern, const TTrackTags& tags) {
     else if (field == "artist") value = orUnknown(tags.Artist, "Unknown Artist");
     else if (field == "albumartist") value = orUnknown(tags.AlbumArtist, "Unknown Artist");
     else if (field == "album") value = orUnknown(tags.Album, "Unknown Album");
-    else if (field == "year") value = oneName(tags.Year);
+    else if (field == "year") value = yearOf(tags.Year);
     else known = false;
     if (!known) {
       // Not a field: the first "%" is text, and the second may open one.

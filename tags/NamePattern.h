@@ -2,7 +2,8 @@
 // "%...%" replaced by a track's values, "/" making subfolders inside the output folder.
 //
 // Fields: %title% (the row's caption; "/" in it makes subfolders, as a title always did),
-// %nn% (the track number, two digits), %artist%, %album%, %albumartist%, %year%. A "/" inside
+// %nn% (the track number, two digits), %artist%, %album%, %albumartist%, %year% (of a full
+// date, the year alone). A "/" inside
 // any other field's value is not a folder: it becomes "-". Values are put in without the
 // blanks at their ends. Unknown artists and albums read
 // "Unknown Artist" and "Unknown Album" here only, never in the tags. Any other text, an

@@ -257,6 +257,10 @@ TEST_F(NamePatternTest, FieldsFoldersAndUnknownValues) {
   EXPECT_EQ(name("%year% - %album%/%nn%. %artist% - %title%", t), "/music/out/1980 - Back in Black/01. AC-DC - Intro.wav");
   t.TrackNumber = 12;
   EXPECT_EQ(name("%nn%", t), "/music/out/12.wav");
+  t.Year = "1980-07-25";  // a release date: its year
+  EXPECT_EQ(name("%year%", t), "/music/out/1980.wav");
+  t.Year = "ca. 1980/81";
+  EXPECT_EQ(name("%year%", t), "/music/out/ca. 1980-81.wav");
 
   // Unknown artist and album values in names only; an unknown year is empty.
   TTrackTags bare = titled("Intro");
