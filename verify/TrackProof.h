@@ -40,13 +40,27 @@ class TTrackProof {
   // The silence that ends the track where the disc ended (and whatever a short read lacked).
   std::span<const uint8_t> Finish();
 
+  // The same for a loop that reads into fixed buffers and cannot grow a chunk (use one way or
+  // the other for a track, never both). Before the first read the loop emits
+  // LeadingSilenceBytes() of zeros; each chunk read is shifted in place (the track's bytes
+  // moved to its front, their count returned); at a normal end FinishInPlace() gives the
+  // zeros to emit after the last chunk. The sums count the silence as they count the rest.
+  uint64_t LeadingSilenceBytes() const { return plan_.LeadingSilence * kBytesPerSample; }
+  size_t TakeInPlace(std::span<uint8_t> chunk);
+  uint64_t FinishInPlace();
+
   const TTrackChecksums& Sums() const { return sums_; }
 
  private:
+  void countSilence(uint64_t bytes);
+
   TShiftPlan plan_;
   TSampleShifter shifter_;
   TTrackChecksums sums_;
   std::vector<uint8_t> out_;
+  uint64_t inPlaceRead_ = 0;     // bytes read so far, in place
+  uint64_t inPlaceOut_ = 0;      // bytes the track has had, silence included
+  bool inPlaceStarted_ = false;
 };
 
 }  // namespace verify

@@ -35,11 +35,13 @@ struct Ripped {
   bool complete = false;
 };
 
-// Rips one track of the selected image through the CD library with the given offset.
-Ripped ripTrack(int track, int32_t offset) {
+// Rips one track of the selected image through the CD library with the given offset; inPlace:
+// as a loop with fixed buffers does it.
+Ripped ripTrack(int track, int32_t offset, bool inPlace = false) {
   TTrackProof proof(kTracks[track][0], kTracks[track][1], offset, kDiscEnd, track == 0, track == 2);
   Ripped r;
   auto append = [&r](std::span<const uint8_t> b) { r.pcm.append(reinterpret_cast<const char*>(b.data()), b.size()); };
+  if (inPlace) r.pcm.append(proof.LeadingSilenceBytes(), '\0');
   if (proof.Reads()) {
     int32_t bufferSize = 0;
     EXPECT_EQ(CR_OpenRipper(&bufferSize, proof.FirstSector(), proof.LastSector()), CDEX_OK);
@@ -48,12 +50,14 @@ Ripped ripTrack(int track, int32_t offset) {
       int32_t n = 0;
       const CDEX_ERR status = CR_RipChunk(buffer.data(), &n, -1);
       EXPECT_NE(status, CDEX_ERROR);
-      if (n > 0) append(proof.Take({buffer.data(), static_cast<size_t>(n)}));
+      if (n > 0 && inPlace) append({buffer.data(), proof.TakeInPlace({buffer.data(), static_cast<size_t>(n)})});
+      else if (n > 0) append(proof.Take({buffer.data(), static_cast<size_t>(n)}));
       if (status == CDEX_RIPPING_DONE || status == CDEX_ERROR) break;
     }
     EXPECT_EQ(CR_CloseRipper(), CDEX_OK);
   }
-  append(proof.Finish());
+  if (inPlace) r.pcm.append(proof.FinishInPlace(), '\0');
+  else append(proof.Finish());
   r.crc = proof.Sums().Crc32();
   r.v1 = proof.Sums().ArV1();
   r.v2 = proof.Sums().ArV2();
@@ -115,6 +119,13 @@ TEST(OffsetRip, ARipWithTheOffsetGivesTheUnshiftedDiscOnEveryTrack) {
         EXPECT_EQ(got.v1, want.v1);
         EXPECT_EQ(got.v2, want.v2);
       }
+      // Shifted in place, in the reader's own buffers: the same bytes and sums.
+      const Ripped inPlace = ripTrack(t, offset, true);
+      EXPECT_TRUE(inPlace.pcm == got.pcm);
+      EXPECT_EQ(inPlace.crc, got.crc);
+      EXPECT_EQ(inPlace.v1, got.v1);
+      EXPECT_EQ(inPlace.v2, got.v2);
+      EXPECT_TRUE(inPlace.complete);
     }
   }
   CR_DeInit();
