@@ -423,22 +423,26 @@ struct ProbeOutcome {
 
 std::map<std::string, std::pair<std::string, ProbeOutcome>> g_probes;  // by image path
 
-// The probe program: beside the program that uses the library, where it is installed, or where
-// this build made it.
+// The probe program: beside the program that uses the library, where an installation puts it
+// relative to the program (whatever prefix it was installed under) or where the build meant to
+// install it; for programs run from the build tree, where the build made it.
 std::string probeProgram() {
-  std::vector<std::string> candidates;
+  std::vector<fs::path> candidates;
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) candidates.push_back((fs::path(std::string(self, static_cast<size_t>(n))).parent_path() /
-                                   "tessaly-image-probe").string());
+  const fs::path exe = n > 0 ? fs::path(std::string(self, static_cast<size_t>(n))) : fs::path();
+  if (!exe.empty()) candidates.push_back(exe.parent_path() / "tessaly-image-probe");
+#ifdef TESSALY_PROBE_RELATIVE
+  if (!exe.empty()) candidates.push_back(exe.parent_path() / TESSALY_PROBE_RELATIVE);
+#endif
 #ifdef TESSALY_PROBE_INSTALLED
   candidates.emplace_back(TESSALY_PROBE_INSTALLED);
 #endif
-#ifdef TESSALY_PROBE_BUILT
-  candidates.emplace_back(TESSALY_PROBE_BUILT);
+#if defined(TESSALY_PROBE_BUILT) && defined(TESSALY_BUILD_DIR)
+  if (exe.string().rfind(std::string(TESSALY_BUILD_DIR) + "/", 0) == 0) candidates.emplace_back(TESSALY_PROBE_BUILT);
 #endif
   for (const auto& c : candidates)
-    if (::access(c.c_str(), X_OK) == 0) return c;
+    if (::access(c.c_str(), X_OK) == 0) return c.lexically_normal().string();
   return {};
 }
 

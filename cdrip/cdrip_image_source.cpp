@@ -60,9 +60,13 @@ struct DiscSource::Piece {
   int stride = kSectorBytes;  // raw: bytes per sector in the file
 };
 
-// A data file, read by sector.
+// A data file, read by sector. Only the file being read is open, so that a sheet of 99 files
+// does not hold 99 descriptors.
 struct DiscSource::Data {
   virtual ~Data() = default;
+  virtual bool reopen() = 0;
+  virtual void close() = 0;
+  std::string path;
   // Sector `k` of the piece into out (2352 bytes); false when the file lacks it.
   virtual bool read(const Piece& piece, int64_t k, uint8_t* out) = 0;
   // Sectors the file holds (decoded kinds: whole or started sectors of sample frames).
@@ -74,14 +78,23 @@ namespace {
 
 struct Fd {
   int fd = -1;
-  ~Fd() {
+  ~Fd() { close(); }
+  bool open(const std::string& path) {
+    close();
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd >= 0;
+  }
+  void close() {
     if (fd >= 0) ::close(fd);
+    fd = -1;
   }
 };
 
 struct RawData final : DiscSource::Data {
   Fd file;
   bool swap = false;  // MOTOROLA: big-endian samples
+  bool reopen() override { return file.open(path); }
+  void close() override { file.close(); }
   bool read(const DiscSource::Piece& p, int64_t k, uint8_t* out) override {
     const int64_t at = p.start + k * p.stride;
     const size_t n = static_cast<size_t>(std::min(p.stride, kSectorBytes));
@@ -96,6 +109,8 @@ struct RawData final : DiscSource::Data {
 struct RiffData final : DiscSource::Data {
   Fd file;
   int64_t dataOffset = 0;
+  bool reopen() override { return file.open(path); }
+  void close() override { file.close(); }
   bool read(const DiscSource::Piece& p, int64_t k, uint8_t* out) override {
     const int64_t first = p.start + k * kFramesPerSector;
     std::memset(out, 0, kSectorBytes);
@@ -109,7 +124,16 @@ struct RiffData final : DiscSource::Data {
 class FlacData final : public DiscSource::Data, public FLAC::Decoder::File {
  public:
   std::string problem;
-  bool start(const std::string& path) {
+  bool reopen() override {
+    const int64_t known = frames;
+    buf_.clear();
+    bufStart_ = -1;
+    info_ = false;
+    return init(path) == FLAC__STREAM_DECODER_INIT_STATUS_OK && process_until_end_of_metadata() && info_ &&
+           frames == known;
+  }
+  void close() override { finish(); }
+  bool start() {
     set_md5_checking(false);
     if (init(path) != FLAC__STREAM_DECODER_INIT_STATUS_OK || !process_until_end_of_metadata() || !info_) {
       problem = "is not a FLAC file libFLAC can read";
@@ -199,9 +223,8 @@ class FlacData final : public DiscSource::Data, public FLAC::Decoder::File {
 // The 16-bit stereo 44100 Hz PCM of a RIFF WAVE file; null with the reason otherwise.
 std::unique_ptr<RiffData> openRiff(const fs::path& path, std::string& problem) {
   auto d = std::make_unique<RiffData>();
-  d->file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
-  if (d->file.fd < 0 || ::fstat(d->file.fd, &st) != 0) {
+  if (!d->file.open(path) || ::fstat(d->file.fd, &st) != 0) {
     problem = std::strerror(errno);
     return nullptr;
   }
@@ -302,14 +325,14 @@ std::shared_ptr<DiscSource> DiscSource::open(const cue::Sheet& sheet, const Loca
       data = openRiff(path, why);
     } else if (kind == DataKind::Flac) {
       auto flac = std::make_unique<FlacData>();
-      if (flac->start(path.string())) data = std::move(flac);
+      flac->path = path.string();
+      if (flac->start()) data = std::move(flac);
       else why = flac->problem;
     } else if (f.type == "BINARY" || f.type == "MOTOROLA") {
       auto raw = std::make_unique<RawData>();
-      raw->file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
       raw->swap = f.type == "MOTOROLA";
       raw->bytes = st.st_size;
-      if (raw->file.fd >= 0) data = std::move(raw);
+      if (raw->file.open(path.string())) data = std::move(raw);
       else why = std::strerror(errno);
     } else {
       why = "is neither a RIFF WAVE nor a FLAC file (the sheet calls it " + f.type + ")";
@@ -358,6 +381,8 @@ std::shared_ptr<DiscSource> DiscSource::open(const cue::Sheet& sheet, const Loca
     }
     lay(decoded ? fileSectors : cur + (data->bytes - byte) / stride);
     silence(postgap);
+    data->path = path.string();
+    data->close();  // opened again when read
     src->data_.push_back(std::move(data));
     src->paths_.push_back(path.string());
     if (lsn > kMaxLeadOut) {
@@ -422,7 +447,11 @@ bool DiscSource::read(uint8_t* out, int32_t lsn, uint32_t n) {
       continue;
     }
     if (p.stride < kSectorBytes) std::memset(out, 0, kSectorBytes);
-    if (!data_[static_cast<size_t>(p.data)]->read(p, at - p.lsn, out)) {
+    if (p.data != open_) {
+      if (open_ >= 0) data_[static_cast<size_t>(open_)]->close();
+      open_ = data_[static_cast<size_t>(p.data)]->reopen() ? p.data : -1;
+    }
+    if (open_ != p.data || !data_[static_cast<size_t>(p.data)]->read(p, at - p.lsn, out)) {
       std::memset(out, 0, kSectorBytes);
       ok = false;
     }

@@ -49,6 +49,7 @@ class DiscSource {
   std::vector<std::string> paths_;
   std::vector<std::unique_ptr<Data>> data_;
   std::vector<Piece> pieces_;
+  int open_ = -1;  // the data file open for reading, -1: none
   cue::Sheet texts_;
   std::mutex lock_;
 };

@@ -762,4 +762,24 @@ TEST_F(CdLibImage, AMissingTemporaryFolderDoesNotStopImagesFromOpening) {
   }
 }
 
+TEST_F(CdLibImage, AnInstalledProgramFindsTheProbeWhereTheInstallationPutsIt) {
+  // The programs' layout under any prefix: bin/ and libexec/tessaly/, away from the build tree.
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:100", "tone440:50"});
+  const fs::path prefix = tmp / "prefix";
+  fs::create_directories(prefix / "bin");
+  fs::create_directories(prefix / "libexec" / "tessaly");
+  fs::copy_file(TESSALY_RIP_PATH, prefix / "bin" / "tessaly-rip");
+  fs::copy_file(fs::path(TESSALY_RIP_PATH).parent_path() / "tessaly-image-probe",
+                prefix / "libexec" / "tessaly" / "tessaly-image-probe");
+  const std::string list = shellQuote((prefix / "bin" / "tessaly-rip").string()) + " " + shellQuote(cue.string()) + " --list";
+  const CommandResult found = run(list);
+  EXPECT_EQ(found.exitCode, 0) << found.err;
+  EXPECT_NE(found.out.find("Track02 02 Audio 100 149"), std::string::npos) << found.out;
+  // Without it, the image is refused with the reason, never read unchecked.
+  fs::remove(prefix / "libexec" / "tessaly" / "tessaly-image-probe");
+  const CommandResult missing = run(list);
+  EXPECT_NE(missing.exitCode, 0);
+  EXPECT_NE(missing.err.find("tessaly-image-probe is not installed"), std::string::npos) << missing.err;
+}
+
 }  // namespace

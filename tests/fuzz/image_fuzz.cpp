@@ -1,7 +1,9 @@
 // Fuzzes the disc-image readers through the CD library with arbitrary cue sheets, cdrdao TOC
-// files and NRG files (the first byte chooses which; the rest is the file), beside a data file
-// of real sectors: whatever the bytes, the process lives on, a TOC the library accepts is one a
-// CD can have, and every audio track reads to its end.
+// files and NRG files (the first byte chooses which; the rest is the file), beside data files
+// of real sectors (raw, a RIFF WAVE file and a FLAC file, for sheets that name them): whatever
+// the bytes, the process lives on, a TOC the library accepts is one a CD can have, and every
+// audio track reads to its end.
+#include <FLAC++/encoder.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,6 +27,25 @@ const fs::path& folder() {
     std::string data(300 * 2352, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 2352);
     for (const char* name : {"data.bin", "disc.bin"}) std::ofstream(d / name, std::ios::binary) << data;
+    // The same sectors as a RIFF WAVE file and as a FLAC file.
+    const uint32_t n = static_cast<uint32_t>(data.size());
+    std::string wav = "RIFF....WAVEfmt ";
+    for (uint32_t v : {16u, 1u | (2u << 16), 44100u, 176400u, 4u | (16u << 16)})
+      for (int i = 0; i < 4; ++i) wav += static_cast<char>(v >> (8 * i));
+    wav += "data";
+    for (int i = 0; i < 4; ++i) wav += static_cast<char>(n >> (8 * i));
+    std::ofstream(d / "a.wav", std::ios::binary) << wav << data;
+    FLAC::Encoder::File flac;
+    flac.set_channels(2);
+    flac.set_bits_per_sample(16);
+    flac.set_sample_rate(44100);
+    if (flac.init((d / "a.flac").string()) == FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
+      std::vector<FLAC__int32> samples(data.size() / 2);
+      for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int16_t>(static_cast<uint8_t>(data[2 * i]) | (static_cast<uint8_t>(data[2 * i + 1]) << 8));
+      flac.process_interleaved(samples.data(), static_cast<uint32_t>(samples.size() / 2));
+      flac.finish();
+    }
     return d;
   }();
   return dir;
