@@ -93,10 +93,16 @@ bool OutputFile::WriteAt(off_t offset, const void* data, size_t n) {
   return true;
 }
 
+bool OutputFile::Sync() {
+  // A file system that cannot flush (EINVAL) or is read-only has nothing waiting to be lost.
+  if (fd_->valid() && (::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS)) return true;
+  error_ = fd_->valid() ? errno : EBADF;
+  return false;
+}
+
 bool OutputFile::Finish() {
   if (!fd_->valid()) return error_ == 0;
-  bool ok = ::fsync(fd_->get()) == 0 || errno == EINVAL || errno == EROFS;
-  if (!ok) error_ = errno;
+  bool ok = Sync();
   // A copy of the descriptor keeps the lock until the file has its name: a finished file
   // waiting for its turn is no crashed writer's leftover. Closing the first still reports
   // what the file system says at a close.

@@ -58,6 +58,8 @@ class OutputFile {
   void WriteUnchecked(const void* data, size_t n);
   [[nodiscard]] bool WriteAt(off_t offset, const void* data, size_t n);
 
+  // Flushes the file to the disk; false when what was written may not have reached it.
+  [[nodiscard]] bool Sync();
   // Flushes the file to the disk and closes it (the lock stays until Place); false when what
   // was written may not have reached it.
   [[nodiscard]] bool Finish();

@@ -202,7 +202,7 @@ void TParallelRun::State::report() {
     Job& j = *rows[i];
     if (!j.spill) continue;
     std::lock_guard lock(m);
-    if (j.readDone && j.encoderGone) j.spill.reset();
+    if (j.readDone && j.encoderGone) dropSpill(j);
   }
   while (!ended && reported < rows.size()) {
     Job& j = *rows[reported];
@@ -231,6 +231,12 @@ void TParallelRun::State::report() {
   }
 }
 
+// Closes a track's spill file, under the lock: what it held is the disk's again.
+void TParallelRun::State::dropSpill(Job& j) {
+  spillHeld -= j.spillSize - j.spillFreed;
+  j.spill.reset();
+}
+
 // Rows reported are done with: their memory goes, so that it stays flat over a disc. Called
 // where the reader holds no row.
 void TParallelRun::State::releaseReported() {
@@ -238,6 +244,10 @@ void TParallelRun::State::releaseReported() {
 }
 
 void TParallelRun::State::finishRow(Job& j) {
+  if (j.spill) {
+    std::lock_guard lock(m);
+    dropSpill(j);
+  }
   if (j.stopped) {  // No: the run ends here, as it does one track at a time
     ended = true;
     return;

@@ -72,7 +72,7 @@ class TParallelRun {
   };
   static TOpenFilePlan PlanOpenFiles(int jobs, long freeFiles);
 
-  // The PCM put aside for the encoders, at most, in bytes (before Perform; by default 512
+  // The PCM put aside for the encoders, at most, in bytes (before Perform; by default 256
   // MiB, and never more than half the free room of the temporary folder).
   void SetSpillLimit(uint64_t bytes);
 

@@ -1,5 +1,6 @@
 // The encoders of TParallelRun: each turns one track at a time into its MP3 file, from the
 // parts the reader hands it, and tags it.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,20 @@ std::shared_mutex g_encoderTable;
 ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
 
 }  // namespace
+
+// Gives the disk back the spill file's front up to `end`, read by now: what the spill holds
+// is then what the encoder has still to take, whatever the track's length. From the block
+// the last range ended in, which it could not give back whole.
+void TParallelRun::State::freeSpill(Job& j, uint64_t end) {
+  constexpr uint64_t kBlock = 4096;
+  const uint64_t from = j.spillFreed / kBlock * kBlock;
+  if (::fallocate(j.spill->get(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                  static_cast<off_t>(end - from)) != 0)
+    return;  // kept until the file goes
+  std::lock_guard lock(m);
+  spillHeld -= end - j.spillFreed;
+  j.spillFreed = end;
+}
 
 void TParallelRun::State::encoderMain() {
   TLameCoder own;
@@ -118,7 +133,6 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
           j.front().offset += seg.bytes;
           j.front().bytes -= seg.bytes;
           if (j.front().bytes == 0) j.pop();
-          spillOutstanding -= seg.bytes;
         }
       }
       if (seg.buffer >= 0) {
@@ -142,6 +156,7 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
           got += static_cast<size_t>(r);
         }
         if (got != seg.bytes) throw ECDRIPError("Read error", "the read-ahead copy of the track could not be read back");
+        freeSpill(j, seg.offset + seg.bytes);
         feed(staging.data(), seg.bytes);
       }
     }
@@ -186,14 +201,15 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
     j.encoderGone = true;
     for (; j.count > 0; j.pop()) {
       if (j.front().buffer >= 0) freeBuffers.push_back(j.front().buffer);
-      else spillOutstanding -= j.front().bytes;
     }
     if (failure) encoderFailed = true;
   }
   mainCv.notify_all();
 
   // The tag, into the file before it is put under its name: a cancelled partial file gets
-  // one too. A file that could not be finished gets none, as one track at a time.
+  // one too. A file that could not be finished gets none, as one track at a time, where
+  // the flush that fails comes before the tag.
+  if (!failure && !j.file->Sync()) failure = std::make_exception_ptr(writeError(*j.file));
   if (!failure) {
     try {
       TMP3Info tagger;

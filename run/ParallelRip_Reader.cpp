@@ -16,7 +16,7 @@
 namespace {
 
 // Temporary PCM read ahead of the encoders, at most: beyond it the reader waits for them.
-constexpr uint64_t kSpillLimit = uint64_t{512} << 20;
+constexpr uint64_t kSpillLimit = uint64_t{256} << 20;  // 25 minutes of CD audio
 
 // An unnamed file in the temporary folder (TMPDIR, else /tmp), gone with its descriptor,
 // crash or not; -1 when none can be made. The output folder is never used: a spill that
@@ -121,7 +121,7 @@ void TParallelRun::State::addMark(Job& j, uint64_t bytesRead, int percent) {
 // Whether the spill files may take `bytes` more.
 bool TParallelRun::State::spillHasRoom(size_t bytes) {
   std::lock_guard lock(m);
-  return spillWorks && spillOutstanding + bytes <= spillLimit;
+  return spillWorks && spillHeld + bytes <= spillLimit;
 }
 
 // Appends the chunk in the reader's buffer to the track's spill file; false when the file
@@ -134,7 +134,7 @@ bool TParallelRun::State::spillChunk(Job& j, size_t bytes) {
     if (j.spill->valid() && ::fstatvfs(j.spill->get(), &fs) == 0) {
       std::lock_guard lock(m);
       const uint64_t room = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize / 2;
-      spillLimit = std::min(spillLimit, spillOutstanding + room);
+      spillLimit = std::min(spillLimit, spillHeld + room);
     }
   }
   if (!j.spill->valid()) return false;
@@ -150,9 +150,9 @@ bool TParallelRun::State::spillChunk(Job& j, size_t bytes) {
   if (!j.encoderGone) {
     if (j.count > 0 && j.back().buffer < 0 && j.back().offset + j.back().bytes == j.spillSize) j.back().bytes += bytes;
     else j.push({-1, j.spillSize, bytes});
-    spillOutstanding += bytes;
   }
   j.spillSize += bytes;
+  spillHeld += bytes;
   return true;
 }
 
@@ -293,7 +293,7 @@ int TParallelRun::State::takeBuffer(Job& j, bool moreRows, bool spillAllowed) {
         return b;
       }
       // An encoder that will take the next track waiting in line is not idle.
-      if (spillAllowed && spillWorks && spillOutstanding + readerBuffer.size() <= spillLimit &&
+      if (spillAllowed && spillWorks && spillHeld + readerBuffer.size() <= spillLimit &&
           (j.encoderWaiting || (idleEncoders > static_cast<int>(ready.size()) && moreRows)))
         return -1;
     }

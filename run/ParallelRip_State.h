@@ -72,6 +72,7 @@ struct Job {
   // it goes with its descriptor, crash or not.
   std::optional<platform::UniqueFd> spill;
   uint64_t spillSize = 0;
+  uint64_t spillFreed = 0;  // its encoder's: the front of the spill file given back to the disk
 
   // The reporter's.
   bool headerShown = false;
@@ -110,9 +111,9 @@ struct TParallelRun::State {
   std::vector<int> freeBuffers;
   std::vector<Job*> ready;         // tracks waiting for an encoder, oldest first
   int idleEncoders = 0;
-  uint64_t spillOutstanding = 0;   // spilled bytes not yet encoded
+  uint64_t spillHeld = 0;          // bytes the spill files hold on the disk (not yet freed)
   bool spillWorks = true;
-  uint64_t spillLimit = 0;         // spilled bytes outstanding, at most (0: not yet set)
+  uint64_t spillLimit = 0;         // spillHeld at most (0: not yet set)
   std::string spillFolder;         // where the spill files are made, once found
   bool quit = false;
   bool stopEncoding = false;       // cancel or the run's end: encoders stop after the part in hand
@@ -142,6 +143,7 @@ struct TParallelRun::State {
   int takeBuffer(Job& j, bool moreRows, bool spillAllowed);
   bool spillChunk(Job& j, size_t bytes);
   bool spillHasRoom(size_t bytes);
+  void freeSpill(Job& j, uint64_t end);
   void addMark(Job& j, uint64_t bytesRead, int percent);
   void report();
   void finishRow(Job& j);
@@ -150,5 +152,6 @@ struct TParallelRun::State {
   bool cancelled();
   bool pendingName(const std::string& name, size_t before) const;
   void releaseReported();
+  void dropSpill(Job& j);
   void markDone(Job& j, std::exception_ptr failure);
 };

@@ -5,8 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <functional>
 #include <map>
+#include <set>
 
 #include "run/ExtractionRun.h"
 #include "run/ParallelRip.h"
@@ -146,12 +152,13 @@ class CliCore : public ::testing::Test {
     fake::reset();
     CDRipParams() = CDROMPARAMS{};
     fake::script().drives = {fake::driveWithTracks({0, 1000, 2000, 3000, 4000, 5000}, 6000)};
-    fake::script().chunks = discChunks();
+    fake::script().chunks = chunks.empty() ? discChunks() : chunks;
     fake::script().bufferSize = 40000;
     int tracksRead = 0;
     fake::script().onChunk = [&](size_t index) {
       if (index < fake::script().chunks.size() && fake::script().chunks[index].status == CDEX_RIPPING_DONE) ++tracksRead;
       if (refuseAfter && tracksRead == refuseAfter) fake::script().openStatus = CDEX_ERROR;
+      if (watch) watch();
     };
     TCDRIP ripper;
     TLameCoder coder;
@@ -167,7 +174,9 @@ class CliCore : public ::testing::Test {
         TMP3Info tagger;
         TExtractionRun(host, ripper, tagger, Settings).Perform(TRunOutput::Mp3);
       } else {
-        TParallelRun(host, ripper, coder, Settings, jobs).Perform();
+        TParallelRun run(host, ripper, coder, Settings, jobs);
+        if (spillLimit) run.SetSpillLimit(spillLimit);
+        run.Perform();
       }
     } catch (const std::exception& e) {
       o.error = e.what();
@@ -186,6 +195,9 @@ class CliCore : public ::testing::Test {
   }
 
   TempDir tmp;
+  std::vector<fake::Chunk> chunks;  // the disc's; discChunks() when empty
+  uint64_t spillLimit = 0;          // the parallel run's, when set
+  std::function<void()> watch;      // called at every chunk the reader reads
 
  private:
   TMP3Settings saved_;
@@ -286,6 +298,106 @@ TEST_F(CliCore, TheReadReportOfEachRowIsItsOwn) {
   // Only the third track read (track 4) had a damaged chunk.
   EXPECT_EQ(host.logs[2], (std::vector<std::string>{"4242 42"}));
   for (size_t i : {0u, 1u, 3u, 4u}) EXPECT_TRUE(host.logs[i].empty()) << i;
+}
+
+// The unnamed files this process has open (spill files), by folder: the bytes they hold on the
+// disk.
+std::map<std::string, uint64_t> unnamedFilesOnDisk() {
+  std::map<std::string, uint64_t> held;
+  DIR* d = opendir("/proc/self/fd");
+  while (const dirent* e = d ? readdir(d) : nullptr) {
+    const std::string fd = std::string("/proc/self/fd/") + e->d_name;
+    char target[4096];
+    const ssize_t n = readlink(fd.c_str(), target, sizeof target - 1);
+    struct stat st {};
+    if (n <= 0 || stat(fd.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 0) continue;
+    const std::string path(target, static_cast<size_t>(n));
+    held[path.substr(0, path.rfind('/'))] += static_cast<uint64_t>(st.st_blocks) * 512;
+  }
+  if (d) closedir(d);
+  return held;
+}
+
+// A first track of 120 chunks, far more than the pool holds, and five short ones.
+std::vector<fake::Chunk> longFirstTrack() {
+  std::vector<fake::Chunk> c;
+  uint32_t seed = 99;
+  for (int track = 0; track < 6; ++track) {
+    const int n = track == 0 ? 120 : 3;
+    for (int i = 0; i < n; ++i) {
+      fake::Chunk k;
+      k.data = pcm(40000, seed++);
+      k.percent = (i + 1) * 100 / n;
+      if (i + 1 == n) k.status = CDEX_RIPPING_DONE;
+      c.push_back(k);
+    }
+  }
+  return c;
+}
+
+TEST_F(CliCore, TheReadAheadGoesToTheTemporaryFolderWithinItsBound) {
+  const std::vector<std::string> captions{"One", "Two", "Three", "Four", "Five", "Six"};
+  chunks = longFirstTrack();
+  const Outcome single = ripDisc(tmp / "single", 0, captions, {});
+  ASSERT_EQ(single.error, "");
+  const char* before = std::getenv("TMPDIR");
+  const std::string savedTmp = before ? before : "";
+  const fs::path spill = tmp / "spill";
+  fs::create_directories(spill);
+  struct Case {
+    std::string tmpdir, folder;  // TMPDIR, and where the spill must be
+  };
+  for (const Case& c : {Case{spill.string(), spill.string()}, Case{(tmp / "missing").string(), "/tmp"}}) {
+    setenv("TMPDIR", c.tmpdir.c_str(), 1);
+    spillLimit = 400000;  // ten chunks
+    uint64_t most = 0;
+    std::set<std::string> folders;
+    watch = [&] {
+      for (const auto& [folder, bytes] : unnamedFilesOnDisk()) {
+        folders.insert(folder);
+        if (folder == c.folder) most = std::max(most, bytes);
+      }
+    };
+    const fs::path dir = tmp / ("parallel-" + fs::path(c.tmpdir).filename().string());
+    const Outcome many = ripDisc(dir, 2, captions, {});
+    watch = nullptr;
+    EXPECT_EQ(many.error, "");
+    EXPECT_EQ(many.log, single.log);
+    EXPECT_TRUE(files(dir) == files(tmp / "single")) << c.tmpdir;
+    EXPECT_EQ(folders, std::set<std::string>{c.folder}) << c.tmpdir;  // never beside the files
+    EXPECT_GT(most, 0u) << c.tmpdir;
+    EXPECT_LE(most, spillLimit + 2 * 4096) << c.tmpdir;
+  }
+  if (before) setenv("TMPDIR", savedTmp.c_str(), 1);
+  else unsetenv("TMPDIR");
+}
+
+TEST(ParallelRunPlan, TheOpenFileLimitLowersTheRowsInFlightThenTheEncoders) {
+  // Plenty: four rows in flight for each encoder, and the reader's.
+  EXPECT_EQ(TParallelRun::PlanOpenFiles(16, 4096).Jobs, 16);
+  EXPECT_EQ(TParallelRun::PlanOpenFiles(16, 4096).Rows, 68);
+  int lastJobs = 1, lastRows = 1;
+  for (long free = 0; free <= 200; ++free) {
+    const auto plan = TParallelRun::PlanOpenFiles(16, free);
+    EXPECT_GE(plan.Jobs, 1) << free;
+    EXPECT_LE(plan.Jobs, 16) << free;
+    EXPECT_GE(plan.Rows, 1) << free;
+    // More room never means less parallelism or fewer rows in flight.
+    EXPECT_GE(plan.Jobs, lastJobs) << free;
+    if (plan.Jobs == lastJobs) {
+      EXPECT_GE(plan.Rows, lastRows) << free;
+    }
+    // Each encoder has a row, and the reader one more, once one encoder fits.
+    // What the plan needs fits: each row's file, a spill per track in hand, a tag per encoder.
+    if (free >= 20) {
+      EXPECT_GE(plan.Rows, plan.Jobs + 1) << free;
+      EXPECT_LE(plan.Rows + 2 * plan.Jobs + 1, free) << free;
+    }
+    lastJobs = plan.Jobs;
+    lastRows = plan.Rows;
+  }
+  EXPECT_EQ(TParallelRun::PlanOpenFiles(16, 58).Jobs, 16);  // 64 open at most, 6 taken
+  EXPECT_LT(TParallelRun::PlanOpenFiles(16, 30).Jobs, 16);
 }
 
 // --- the reasons ---

@@ -26,9 +26,13 @@ struct Spawned {
   long peakKiB = 0;
 };
 
+// Environment variables set for a run, beside HOME and XDG_CONFIG_HOME.
+using Env = std::vector<std::pair<std::string, std::string>>;
+
 // Runs tessaly-rip (standard input /dev/null); once standard error shows `marker`, sends `sig`.
+// env: more variables; openFiles: its open-file limit (0: this process's).
 Spawned spawnRip(const std::vector<std::string>& args, const fs::path& home, const std::string& marker = "",
-                 int sig = 0) {
+                 int sig = 0, const Env& env = {}, rlim_t openFiles = 0) {
   Spawned r;
   int errPipe[2], outPipe[2];
   if (pipe(errPipe) != 0 || pipe(outPipe) != 0) return r;
@@ -42,6 +46,11 @@ Spawned spawnRip(const std::vector<std::string>& args, const fs::path& home, con
       if (fd > STDERR_FILENO) close(fd);
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    if (openFiles) {
+      const rlimit lim{openFiles, openFiles};
+      setrlimit(RLIMIT_NOFILE, &lim);
+    }
     std::vector<char*> argv{const_cast<char*>(TESSALY_RIP_PATH)};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -99,25 +108,27 @@ std::string replaced(std::string s, const std::string& from, const std::string& 
 class CliParallel : public ::testing::Test {
  protected:
   // Rips with the given --jobs into out/<name>; the run's texts with that folder as <out>.
-  Spawned ripInto(const std::string& name, const std::vector<std::string>& args, const std::string& jobs) {
+  Spawned ripInto(const std::string& name, const std::vector<std::string>& args, const std::string& jobs,
+                  const Env& env = {}, rlim_t openFiles = 0) {
     const fs::path dir = out / name;
     std::vector<std::string> all = args;
     for (const std::string& a : {std::string("--jobs"), jobs, std::string("--out"), dir.string()}) all.push_back(a);
-    Spawned r = spawnRip(all, tmp.path());
+    Spawned r = spawnRip(all, tmp.path(), "", 0, env, openFiles);
     r.out = replaced(r.out, dir.string(), "<out>");
     r.err = replaced(r.err, dir.string(), "<out>");
     return r;
   }
   // One rip with --jobs 1 and others with more: the same exit status, texts and files.
-  void expectSameAsOneJob(const std::string& what, const std::vector<std::string>& args, int exitCode,
-                          const std::function<void(const fs::path&)>& prepare = nullptr) {
+  // Returns the --jobs 1 run.
+  Spawned expectSameAsOneJob(const std::string& what, const std::vector<std::string>& args, int exitCode,
+                             const std::function<void(const fs::path&)>& prepare = nullptr, const Env& env = {}) {
     if (prepare) prepare(out / (what + "-1"));
-    const Spawned one = ripInto(what + "-1", args, "1");
+    const Spawned one = ripInto(what + "-1", args, "1", env);
     EXPECT_EQ(one.exitCode, exitCode) << what << one.err;
     const auto expected = files(out / (what + "-1"));
     for (const char* jobs : {"2", "4"}) {
       if (prepare) prepare(out / (what + "-" + jobs));
-      const Spawned many = ripInto(what + "-" + jobs, args, jobs);
+      const Spawned many = ripInto(what + "-" + jobs, args, jobs, env);
       EXPECT_EQ(many.exitCode, one.exitCode) << what << " --jobs " << jobs << many.err;
       EXPECT_EQ(many.out, one.out) << what << " --jobs " << jobs;
       EXPECT_EQ(many.err, one.err) << what << " --jobs " << jobs;  // progress lines included
@@ -128,6 +139,7 @@ class CliParallel : public ::testing::Test {
         EXPECT_TRUE(it != got.end() && it->second == bytes) << what << " --jobs " << jobs << ": " << name;
       }
     }
+    return one;
   }
 
   TempDir tmp;
@@ -250,6 +262,82 @@ TEST_F(CliParallel, PeakMemoryStaysFlatWithTheTracksAndTheirLength) {
     most = std::max(most, r.peakKiB);
   }
   EXPECT_LE(most - least, 4096) << least << " KiB to " << most << " KiB";
+}
+
+// The bytes of PCM an MP3 file decodes to.
+uintmax_t decodedBytes(const fs::path& mp3, const fs::path& wav) {
+  const auto r = run("mpg123 -q -w " + shellQuote(wav.string()) + " " + shellQuote(mp3.string()));
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  return fs::file_size(wav) - 44;
+}
+
+TEST_F(CliParallel, RowsThatShareANameAfterReplaceAllAreAllWritten) {
+  // The second row's file waits, finished, for the long first row while the fourth row's
+  // writer of the same name is made: it is not a leftover to remove.
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:6000", "music1:300", "music2:2000", "music3:450"});
+  const Spawned one = expectSameAsOneJob(
+      "shared", {cue.string(), "--title", "1=L", "--title", "2=X", "--title", "3=M", "--title", "4=X", "--mp3", "--yes"},
+      0, [](const fs::path& dir) {
+        fs::create_directories(dir);
+        writeFile(dir / "L.mp3", "old");
+      });
+  EXPECT_EQ(one.out, "<out>/L.mp3\n<out>/X.mp3\n<out>/M.mp3\n<out>/X.mp3\n");
+  EXPECT_EQ(decodedBytes(out / "shared-2" / "X.mp3", tmp / "x.wav"), 450u * 2352u);  // the later row's
+}
+
+TEST_F(CliParallel, AFailingFileSystemIsMetAsOneTrackAtATimeMeetsIt) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:3000", "tone440:300", "music1:400"});
+  const Env preload{{"LD_PRELOAD", FAULTS_PRELOAD_PATH}};
+  auto with = [&](const std::string& k, const std::string& v) {
+    Env e = preload;
+    e.emplace_back(k, v);
+    return e;
+  };
+  // Written data that fsync says did not reach the disk: a write error, never done.
+  const Spawned lost = expectSameAsOneJob("fsync", {cue.string(), "--mp3", "--yes"}, 1, nullptr,
+                                          with("TESSALY_FAIL_FSYNC", "1"));
+  EXPECT_NE(lost.err.find("<out>/Track01.mp3: Write error (Input/output error)"), std::string::npos) << lost.err;
+  EXPECT_EQ(lost.err.find("done"), std::string::npos) << lost.err;
+  EXPECT_EQ(lost.out, "");
+  // No locks on the file system: the files are written, with no temporary file left.
+  const Spawned unlocked = expectSameAsOneJob("flock", {cue.string(), "--mp3", "--yes"}, 0, nullptr,
+                                              with("TESSALY_FAIL_FLOCK", "1"));
+  EXPECT_EQ(files(out / "flock-2").size(), 3u);
+  // A temporary folder that takes nothing, or is missing: the reader waits for the encoders.
+  expectSameAsOneJob("spill", {cue.string(), "--mp3", "--yes"}, 0, nullptr, with("TESSALY_FAIL_UNNAMED", "1"));
+  expectSameAsOneJob("notmp", {cue.string(), "--mp3", "--yes"}, 0, nullptr, {{"TMPDIR", (tmp / "none").string()}});
+  EXPECT_TRUE(files(out / "spill-2") == files(out / "flock-2"));
+  EXPECT_TRUE(files(out / "notmp-4") == files(out / "flock-2"));
+}
+
+TEST_F(CliParallel, FewOpenFilesLowerTheParallelismAndTheRunSaysSo) {
+  std::vector<std::string> tracks;
+  for (int i = 0; i < 99; ++i) tracks.push_back("music" + std::to_string(i % 7) + ":40");
+  const auto cue = makeDisc(tmp.path(), "disc", tracks);
+  const std::vector<std::string> args{cue.string(), "--mp3", "--yes", "--no-lookup"};
+  const Spawned one = ripInto("nofile-1", args, "1", {}, 64);
+  ASSERT_EQ(one.exitCode, 0) << one.err;
+  const auto expected = files(out / "nofile-1");
+  ASSERT_EQ(expected.size(), 99u);
+  for (rlim_t limit : {rlim_t{64}, rlim_t{24}}) {
+    const std::string what = "nofile-16-" + std::to_string(limit);
+    const Spawned many = ripInto(what, args, "16", {}, limit);
+    EXPECT_EQ(many.exitCode, 0) << many.err;
+    EXPECT_TRUE(files(out / what) == expected) << limit;
+    EXPECT_EQ(many.out, one.out) << limit;
+    // Said once, before the first row; the rest is what one track at a time says.
+    std::string err = many.err;
+    const size_t said = err.find("tessaly-rip: --jobs 16 lowered to ");
+    if (limit == 24) {
+      ASSERT_LT(said, err.find("Extract Track01")) << err.substr(0, 300);
+      const std::string line = err.substr(said, err.find('\n', said) + 1 - said);
+      EXPECT_NE(line.find(": at most 24 files may be open (ulimit -n)\n"), std::string::npos) << line;
+      err.erase(said, line.size());
+    } else {
+      EXPECT_EQ(said, std::string::npos);  // 64 are enough for sixteen encoders
+    }
+    EXPECT_EQ(err, one.err) << limit;
+  }
 }
 
 }  // namespace
