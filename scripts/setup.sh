@@ -14,6 +14,7 @@ packages=(
   libdiscid-dev libcurl4-openssl-dev nlohmann-json3-dev libtag1-dev libflac++-dev zlib1g-dev
   flac python3-mutagen python3
   libsndfile1
+  xdg-utils qt6-wayland man-db groff-base bsdextrautils librsvg2-bin
 )
 
 missing=()
