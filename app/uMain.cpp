@@ -3,6 +3,7 @@
 #include "app/uMain.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -12,6 +13,7 @@
 #include "app/Options.h"
 #include "app/globals.h"
 #include "app/uprg.h"
+#include "platform/paths.h"
 #include "art/art.h"
 
 namespace {
@@ -111,7 +113,7 @@ void TfrmMain::createControls() {
   cboDrive = new QComboBox(this);
   cboDrive->setGeometry(face::kDriveBox.left, face::kDriveBox.top, face::kDriveBox.width, face::kDriveBox.height);
   cboDrive->setEditable(false);
-  QObject::connect(cboDrive, &QComboBox::activated, this, [this](int) { cboDriveClick(); });
+  QObject::connect(cboDrive, &QComboBox::activated, this, [this](int) { DriveChosen(); });
 
   const QString selAllHint = QStringLiteral("Select or Unselect all tracks");
   chkSelAll = new TSelAllCheckBox(this);
@@ -153,6 +155,7 @@ void TfrmMain::createControls() {
   ListView1->setContextMenuPolicy(Qt::CustomContextMenu);
   ListView1->viewport()->setMouseTracking(true);
   ListView1->viewport()->installEventFilter(this);
+  ListView1->installEventFilter(this);
   // The selection stays visible when the list loses the focus.
   QPalette pal = ListView1->palette();
   pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
@@ -236,7 +239,17 @@ void TfrmMain::FormCreate() {
     app->OnHint = [this] { DisplayHint(); };
   }
   setStatusTip(QString());
-  LoadSettings();
+  // The window starts whatever the settings folder is like: with the values read, or the
+  // start-up values, and a word in the status line when they cannot be saved.
+  std::string settingsProblem;
+  try {
+    LoadSettings();
+  } catch (const EIniFileException& e) {
+    settingsProblem = e.Reason.empty() ? e.what() : e.Reason;
+  } catch (const std::exception& e) {
+    settingsProblem = e.what();
+  }
+  if (settingsProblem.empty()) settingsProblem = SettingsSaveProblem();
   try {
     const int n = RIPPER->GetNumCDROM();
     for (int i = 0; i < n; ++i) {
@@ -252,6 +265,31 @@ void TfrmMain::FormCreate() {
   } catch (...) {
     // The window opens with what was filled until then.
   }
+  if (!settingsProblem.empty()) {
+    const QString folder = QString::fromStdString(platform::ConfigDir().string());
+    const QString said = QStringLiteral("Settings cannot be saved: ") + QString::fromStdString(settingsProblem);
+    if (folder.isEmpty()) {
+      ShowNotice(said);
+    } else {
+      // The reason in full; the folder shortened in its middle to fit the line.
+      const QFontMetrics fm(lblStatus->font());
+      const int room = lblStatus->width() - fm.horizontalAdvance(said + QStringLiteral(" ()"));
+      ShowNotice(said + QStringLiteral(" (") + fm.elidedText(folder, Qt::ElideMiddle, std::max(room, 40)) +
+                 QStringLiteral(")"));
+    }
+  }
+}
+
+void TfrmMain::ShowNotice(const QString& text) {
+  Notice = text;
+  lblStatus->setText(text);
+}
+
+void TfrmMain::DriveChosen() {
+  Notice.clear();
+  const int drive = cboDrive->currentIndex();
+  if (trayOpen_.contains(drive)) RIPPER->EjectCD(false);
+  cboDriveClick();
 }
 
 void TfrmMain::cboDriveClick() {
@@ -275,6 +313,8 @@ void TfrmMain::cboDriveClick() {
   lblStatus->setText(QStringLiteral("No Tracks Selected."));
   chkSelAll->setCheckState(Qt::Unchecked);  // runs chkSelAllClick when it was ticked or grayed
   mnuReadCDiniClick();
+  if (RowCount() > 0) trayOpen_.remove(cboDrive->currentIndex());  // a disc is in: the tray is shut
+  if (!Notice.isEmpty()) lblStatus->setText(Notice);
 }
 
 void TfrmMain::SetLameCoder() {
@@ -341,7 +381,23 @@ void TfrmMain::RenameTrack1Click() {
   if (r >= 0) ListView1->editItem(Row(r), colTitle);
 }
 
+std::vector<bool> TfrmMain::ticks() const {
+  std::vector<bool> t(static_cast<size_t>(RowCount()));
+  for (int i = 0; i < RowCount(); ++i) t[static_cast<size_t>(i)] = RowChecked(i);
+  return t;
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+    // A tick by keyboard (Space) is counted at once: no pointer movement follows it.
+    const std::vector<bool> before = ticks();
+    const bool handled = static_cast<QObject*>(ListView1)->event(event);
+    if (ticks() != before) {
+      ListViewTag = 0;
+      ListView1MouseMove();
+    }
+    return handled;
+  }
   if (watched == ListView1->viewport()) {
     if (event->type() == QEvent::MouseMove) {
       ListView1MouseMove();
@@ -370,6 +426,9 @@ void TfrmMain::extract(bool wavOutput) {
     messageBox(QMessageBox::Warning, QStringLiteral("Warning"), QStringLiteral("No Audio Track Selected!"));
     return;
   }
+  // The run reads the disc the player was playing: the player stops, and stays stopped after
+  // the run instead of taking the end of the run for the end of a track.
+  if (PlayMode || RIPPER->IsPlaying()) btnStopClick();
   Timer1->stop();
   // The timer is on again however the run ends, an error included.
   struct TimerBack {

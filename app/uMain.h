@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
+#include <QSet>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
@@ -18,6 +19,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/face.h"
 #include "app/shared_model.h"
@@ -88,6 +90,14 @@ class TfrmMain : public QWidget {
   int32_t RipPercent = 0;
   int ListViewTag = 0;  // the list's counted flag: 1 once the ticked rows were counted
 
+  // A problem told in the status line until the user's pointer brings a hint there or the
+  // user chooses a drive; the timer's relisting of an empty drive keeps it. Empty: none.
+  QString Notice;
+  void ShowNotice(const QString& text);
+  // Whether this window opened the tray of drive i (the CD box's index) and no disc has been
+  // read from it since.
+  bool TrayOpened(int drive) const { return trayOpen_.contains(drive); }
+
   // Rows.
   int RowCount() const { return ListView1->topLevelItemCount(); }
   QTreeWidgetItem* Row(int i) const { return ListView1->topLevelItem(i); }
@@ -105,6 +115,9 @@ class TfrmMain : public QWidget {
   void FormClose();
   void FormResize() {}
   void cboDriveClick();
+  // The user chose a drive in the box: a tray this window opened is closed first, as the
+  // user of a real drive pushes it in.
+  void DriveChosen();
   void SetLameCoder();
   void ListView1Click();
   void ListView1MouseMove();
@@ -164,6 +177,9 @@ class TfrmMain : public QWidget {
   void faceMouseDown(int x, int y);
   void messageBox(int icon, const QString& caption, const QString& text);
   bool shownOnce_ = false;
+  QSet<int> trayOpen_;
+  // The ticks of the rows, to tell whether a key press in the list changed one.
+  std::vector<bool> ticks() const;
 };
 
 // The error report's text for an exception message.

@@ -106,6 +106,7 @@ void TfrmMain::DisplayHint() {
   const TApplication* app = TApplication::Instance();
   if (!app) return;
   const QString& hint = app->Hint();
+  Notice.clear();  // said once: the status line is the hints' again
   const qsizetype bar = hint.indexOf(QLatin1Char('|'));
   lblStatus->setText(bar < 0 ? hint : hint.mid(bar + 1));
 }

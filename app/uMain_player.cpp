@@ -52,7 +52,15 @@ void TfrmMain::btnBackwardClick() {
 }
 
 void TfrmMain::btnEjectClick() {
-  RIPPER->EjectCD(true);
+  // A second press on a tray this window opened closes it again (an image's tray included,
+  // which nobody can push in by hand), and the disc is listed anew.
+  const int drive = cboDrive->currentIndex();
+  const bool close = trayOpen_.contains(drive) && RowCount() == 0;
+  RIPPER->EjectCD(!close);
+  if (close)
+    trayOpen_.remove(drive);
+  else
+    trayOpen_.insert(drive);
   cboDriveClick();
 }
 
@@ -74,6 +82,18 @@ void TfrmMain::Timer1Timer() {
     return;
   }
   if (!PlayMode || Paused) return;
+  // The last audio track of the disc ended and a data track follows (or leads the disc, where
+  // the wrap-around would go): that is the end of the disc's audio, and the player stops
+  // there instead of picking the data row every second.
+  const int next = PlayIndex + 1 >= RowCount() ? 0 : PlayIndex + 1;
+  bool audioAfter = false;
+  for (int i = PlayIndex + 1; i < RowCount() && !audioAfter; ++i) audioAfter = RIPPER->IsAudioTrack(i);
+  if (!audioAfter && !RIPPER->IsAudioTrack(next)) {
+    const int finished = PlayIndex;
+    btnStopClick();
+    if (RIPPER->IsAudioTrack(finished)) SetRowIcon(finished, 0);
+    return;
+  }
   if (PlayIndex + 1 >= RowCount()) PlayIndex = -1;
   SelectRow(PlayIndex + 1);
   ListView1->setFocus();

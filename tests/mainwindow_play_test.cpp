@@ -74,4 +74,30 @@ TEST(WindowPlayer, PlayIsHeardExactlyAndTheTimerPlaysOn) {
   CR_DeInit();
 }
 
+TEST(WindowPlayer, AnEjectedImageIsListedAgainByEjectOrByChoosingItsDrive) {
+  TApplication app(g_argc, g_argv);
+  TempDir tmp;
+  setenv("XDG_CONFIG_HOME", (tmp.path() / "config").c_str(), 1);
+  setenv("HOME", tmp.path().c_str(), 1);
+  CR_DeInit();
+  Settings = StartupSettings();
+  const fs::path cue = makeDisc(tmp.path(), "tray", {"noise:120", "noise:90"});
+  ASSERT_EQ(CR_AddDrive(cue.c_str()), CDEX_OK);
+  {
+    TfrmMain w;
+    ASSERT_EQ(w.RowCount(), 2);
+    w.btnEjectClick();
+    EXPECT_EQ(w.RowCount(), 0);
+    w.Timer1Timer();  // the tray stays open: nobody can push an image's tray in
+    EXPECT_EQ(w.RowCount(), 0);
+    w.btnEjectClick();  // a second press closes it
+    EXPECT_EQ(w.RowCount(), 2);
+    w.btnEjectClick();
+    EXPECT_EQ(w.RowCount(), 0);
+    w.DriveChosen();  // choosing the drive in the box closes it too
+    EXPECT_EQ(w.RowCount(), 2);
+  }
+  CR_DeInit();
+}
+
 }  // namespace

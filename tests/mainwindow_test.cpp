@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QUrl>
 #include <optional>
@@ -406,6 +407,176 @@ TEST_F(MainWindow, TimerRelistsWhileNoDiscIsReadable) {
   fake::script().drives[0].tocStatus = CDEX_OK;  // a disc was inserted
   w->Timer1Timer();
   EXPECT_EQ(w->RowCount(), 4);
+}
+
+// A key pressed and released on a widget, as the keyboard delivers it.
+void pressKey(QWidget* w, Qt::Key key) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString());
+  QApplication::sendEvent(w, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(w, &release);
+}
+
+TEST_F(MainWindow, TheCountFollowsEveryTickByKeyboardAndTickingAllByHandKeepsTheBox) {
+  auto w = make({disc()});
+  w->show();
+  w->ListView1->setFocus();
+  w->ListView1->setCurrentItem(w->Row(0));
+  pressKey(w->ListView1, Qt::Key_Space);
+  EXPECT_TRUE(w->RowChecked(0));
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("1 Tracks Selected"));  // no pointer movement needed
+  EXPECT_EQ(w->chkSelAll->checkState(), Qt::PartiallyChecked);
+  for (int i = 1; i < 4; ++i) {
+    pressKey(w->ListView1, Qt::Key_Down);
+    pressKey(w->ListView1, Qt::Key_Space);
+    EXPECT_EQ(w->lblStatus->text(), QString::number(i + 1) + QStringLiteral(" Tracks Selected"));
+  }
+  EXPECT_EQ(ticked(*w), 4);
+  EXPECT_EQ(w->chkSelAll->checkState(), Qt::PartiallyChecked);  // as it was before the last tick
+  pressKey(w->ListView1, Qt::Key_Space);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("3 Tracks Selected"));
+  // Moving by keyboard ticks nothing and counts nothing.
+  w->lblStatus->setText(QStringLiteral("marker"));
+  pressKey(w->ListView1, Qt::Key_Up);
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("marker"));
+
+  // Every row ticked by hand before the count: all of them counted, and the box as it was.
+  auto h = make({disc()});
+  for (int i = 0; i < 4; ++i) h->SetRowChecked(i, true);
+  h->ListView1MouseMove();
+  EXPECT_EQ(h->lblStatus->text(), QStringLiteral("4 Tracks Selected"));
+  EXPECT_EQ(h->chkSelAll->checkState(), Qt::Unchecked);
+  h->SetRowChecked(3, false);
+  h->ListViewTag = 0;
+  h->ListView1MouseMove();
+  EXPECT_EQ(h->lblStatus->text(), QStringLiteral("3 Tracks Selected"));
+  EXPECT_EQ(h->chkSelAll->checkState(), Qt::PartiallyChecked);
+}
+
+TEST_F(MainWindow, TheTimerStopsAtTheEndOfTheDiscsAudio) {
+  // A data track after the audio: the last audio track ends and the player stops there.
+  auto w = make({disc({3})});
+  fake::script().nextPosition = 0;
+  fake::script().playPositions = {100, 100};  // moving, then still
+  w->SelectRow(2);
+  w->btnPlayClick();
+  w->Timer1Timer();
+  EXPECT_EQ(w->RowIcon(2), 2);
+  w->Timer1Timer();
+  EXPECT_FALSE(w->PlayMode);
+  EXPECT_EQ(w->PlayIndex, -1);
+  EXPECT_EQ(w->RowIcon(2), 0);  // no longer shown as playing
+  EXPECT_EQ(w->SelectedRow(), 2);
+  for (int i = 0; i < 3; ++i) w->Timer1Timer();
+  EXPECT_EQ(w->SelectedRow(), 2);  // the data row is not picked every second
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({3}));
+
+  // A data track first: the wrap-around after the last track would land on it.
+  auto m = make({disc({0})});
+  fake::script().playArgs.clear();
+  fake::script().playPositions = {100, 100};
+  fake::script().nextPosition = 0;
+  m->SelectRow(3);
+  m->btnPlayClick();
+  m->Timer1Timer();
+  m->Timer1Timer();
+  EXPECT_FALSE(m->PlayMode);
+  EXPECT_EQ(m->SelectedRow(), 3);
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({4}));
+
+  // Audio after a data track in the middle: the described retrying is kept (tested above),
+  // and on an all-audio disc the player still wraps to track 1.
+  auto a = make({disc()});
+  fake::script().playArgs.clear();
+  fake::script().playPositions = {100, 100};
+  fake::script().nextPosition = 0;
+  a->SelectRow(3);
+  a->btnPlayClick();
+  a->Timer1Timer();
+  a->Timer1Timer();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({4, 1}));
+}
+
+TEST_F(MainWindow, AnExtractionStartedDuringPlaybackLeavesThePlayerStopped) {
+  Settings.OutDir = (home.path() / "out").string();
+  Settings.OpenWhenDone = false;
+  auto w = make({disc()});
+  Settings.OutDir = (home.path() / "out").string();
+  Settings.OpenWhenDone = false;
+  fake::script().playPositions = {100, 200};
+  w->btnPlayClick();
+  w->Timer1Timer();  // playing track 1
+  w->SetRowChecked(1, true);
+  const int stops = fake::count("CR_StopPlayTrack");
+  w->ExtractTracksToWAVFiles1Click();
+  EXPECT_TRUE(fs::exists(home.path() / "out" / "Track02.wav"));
+  EXPECT_GT(fake::count("CR_StopPlayTrack"), stops);
+  EXPECT_FALSE(w->PlayMode);
+  EXPECT_EQ(w->PlayIndex, -1);
+  // The position no longer moves after the run: that is no track ending.
+  for (int i = 0; i < 3; ++i) w->Timer1Timer();
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+}
+
+TEST_F(MainWindow, EjectAgainOrChoosingTheDriveClosesTheTrayThisWindowOpened) {
+  auto w = make({disc()});
+  fake::Drive& drive = fake::script().drives[0];
+  drive.tocStatus = CDEX_ERROR;  // the tray open: no disc
+  w->btnEjectClick();
+  EXPECT_TRUE(w->TrayOpened(0));
+  ASSERT_EQ(w->RowCount(), 0);
+  drive.tocStatus = CDEX_OK;
+  w->btnEjectClick();  // closes, and the disc is listed again
+  EXPECT_EQ(fake::script().ejectArgs, std::vector<int32_t>({CR_TRUE, CR_FALSE}));
+  EXPECT_EQ(w->RowCount(), 4);
+  EXPECT_FALSE(w->TrayOpened(0));
+  drive.tocStatus = CDEX_ERROR;
+  w->btnEjectClick();  // a disc was listed: opens again
+  EXPECT_EQ(fake::script().ejectArgs.back(), CR_TRUE);
+  drive.tocStatus = CDEX_OK;
+  w->DriveChosen();  // the user picks the drive in the box
+  EXPECT_EQ(fake::script().ejectArgs, std::vector<int32_t>({CR_TRUE, CR_FALSE, CR_TRUE, CR_FALSE}));
+  EXPECT_EQ(w->RowCount(), 4);
+  w->DriveChosen();  // a shut tray is left alone
+  EXPECT_EQ(fake::script().ejectArgs.size(), 4u);
+  // A tray pushed in by hand: the disc shows up through the timer, and the next Eject opens.
+  drive.tocStatus = CDEX_ERROR;
+  w->btnEjectClick();
+  drive.tocStatus = CDEX_OK;
+  w->Timer1Timer();
+  EXPECT_EQ(w->RowCount(), 4);
+  w->btnEjectClick();
+  EXPECT_EQ(fake::script().ejectArgs.back(), CR_TRUE);
+}
+
+TEST_F(MainWindow, SettingsThatCannotBeSavedStartTheWindowAndAreToldOnce) {
+  writeFile(home.path() / "plain", "a file");
+  setenv("XDG_CONFIG_HOME", (home.path() / "plain" / "config").c_str(), 1);
+  fake::Drive empty = disc();
+  empty.tocStatus = CDEX_ERROR;
+  std::unique_ptr<TfrmMain> w;
+  ASSERT_NO_THROW(w = make({empty}));
+  EXPECT_EQ(Settings.EnableVBR, -1);  // the start-up values
+  const QString told = w->lblStatus->text();
+  EXPECT_TRUE(told.startsWith(QStringLiteral("Settings cannot be saved: Not a directory ("))) << told.toStdString();
+  EXPECT_LE(QFontMetrics(w->lblStatus->font()).horizontalAdvance(told), w->lblStatus->width());
+  w->show();
+  ASSERT_TRUE(w->grab().save(QStringLiteral(SCREENSHOT_DIR "/mainwindow_settings_notice.png")));
+  // The relisting of the empty drive every second keeps it; the user's pointer replaces it.
+  w->Timer1Timer();
+  w->Timer1Timer();
+  EXPECT_EQ(w->lblStatus->text(), told);
+  app().SetHint(QStringLiteral("Play track"));
+  app().SetHint(QString());
+  w->Timer1Timer();
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No Tracks Selected."));
+  w->show();
+  w->Exit1Click();  // closing with settings that cannot be saved still closes
+  EXPECT_FALSE(w->isVisible());
+  // A folder that can be written: not a word.
+  setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+  auto ok = make({disc()});
+  EXPECT_EQ(ok->lblStatus->text(), QStringLiteral("No Tracks Selected."));
 }
 
 // --- the face ---
