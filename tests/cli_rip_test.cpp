@@ -200,9 +200,9 @@ TEST_F(CliRip, SavedNamesKeepTheRestOfTheFile) {
   const auto r = rip(q(cue) + " --title 2=Second --save-names");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   // The first name was already stored; the second is new, and so are the album keys that
-  // the section lacked; nothing else moves.
-  EXPECT_EQ(readFile(ini), "; other player\r\n[000632]\r\nartist=Band\r\nx=kept\r\n0=Old\r\nalbum=\r\nyear=\r\n"
-                           "genre=\r\n1=Second\r\n[other]\r\nk=v\r\n");
+  // the section lacked (the album also as "title", the key readers take); nothing else moves.
+  EXPECT_EQ(readFile(ini), "; other player\r\n[000632]\r\nartist=Band\r\nx=kept\r\n0=Old\r\nalbum=\r\ntitle=\r\n"
+                           "year=\r\ngenre=\r\n1=Second\r\n[other]\r\nk=v\r\n");
   const auto list = rip(q(cue) + " --list");
   EXPECT_NE(list.out.find("\nSecond 02 Audio"), std::string::npos) << list.out;
 }
