@@ -156,7 +156,9 @@ class FlacData final : public DiscSource::Data, public FLAC::Decoder::File {
     const int64_t end = std::min<int64_t>(want + kFramesPerSector, frames);
     if (want >= end) return false;
     uint8_t* at = out;
-    while (want < end) {
+    // A stream whose frames do not say where they are could keep a seek from ever arriving.
+    for (int steps = 0; want < end; ++steps) {
+      if (steps > 64) return recover();
       if (want >= bufStart_ && want < bufStart_ + bufFrames()) {
         const int64_t n = std::min(end, bufStart_ + bufFrames()) - want;
         std::memcpy(at, buf_.data() + (want - bufStart_) * 2, static_cast<size_t>(n) * 4);
