@@ -135,11 +135,19 @@ int changedPixelsOutside(const QImage& a, const QImage& b, const std::vector<fac
 // The running program, started with its configuration in the test's own folders.
 class Program {
  public:
-  Program(const std::vector<std::string>& args, const fs::path& root, const fs::path& log) {
+  // `environment`: variables set after the test's own ones; a value of nothing unsets one.
+  Program(const std::vector<std::string>& args, const fs::path& root, const fs::path& log,
+          const std::vector<std::pair<std::string, std::optional<std::string>>>& environment = {}) {
     pid_ = fork();
     if (pid_ == 0) {
       setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
       setenv("HOME", (root / "home").c_str(), 1);
+      for (const auto& [name, value] : environment) {
+        if (value)
+          setenv(name.c_str(), value->c_str(), 1);
+        else
+          unsetenv(name.c_str());
+      }
       setenv("XDG_RUNTIME_DIR", (root / "runtime").c_str(), 1);
       setenv("QT_QPA_PLATFORM", "xcb", 1);
       // The desktop's handler of files and addresses is a recorder (see SetUp).
@@ -209,8 +217,8 @@ class X11Scenario : public ::testing::Test {
   fs::path cdplayerIni() const { return tmp / "config/tessaly/cdplayer.ini"; }
 
   // Starts tessaly on a disc image and waits for its main window.
-  void start(const fs::path& cue) {
-    program.emplace(std::vector<std::string>{cue.string()}, tmp.path(), tmp / "tessaly.log");
+  void start(const fs::path& cue, const std::vector<std::pair<std::string, std::optional<std::string>>>& env = {}) {
+    program.emplace(std::vector<std::string>{cue.string()}, tmp.path(), tmp / "tessaly.log", env);
     ASSERT_TRUE(waitUntil([&] { return !(window = findWindow("^Tessaly 2\\.3$")).empty(); }, 15))
         << "no window \"Tessaly 2.3\" appeared";
     pause(300);  // the first paint
@@ -563,6 +571,31 @@ TEST_F(X11Scenario, ButtonAreasOpenOptionsHelpTheMakersPageAndExtractMp3) {
 
 // The window on the demo disc, as the build's screenshots: at rest, with a lit button, and
 // with every track ticked and the context menu open.
+TEST_F(X11Scenario, AFolderForSettingsThatCannotBeWrittenStillOpensTheWindow) {
+  // The configuration folder below a plain file, and no HOME at all: the window opens with the
+  // start-up values, tells why in its status line, and closes normally.
+  writeFile(tmp / "plain", "a file");
+  const std::string config = (tmp / "plain" / "config").string();
+  const QImage normalStart = [&] {
+    start(DEMO_CUE);
+    const QImage img = settledShot(tmp / "normal.png");
+    closeThroughCloseArea();
+    return img;
+  }();
+  for (const auto& env : std::vector<std::vector<std::pair<std::string, std::optional<std::string>>>>{
+           {{"XDG_CONFIG_HOME", config}}, {{"XDG_CONFIG_HOME", config}, {"HOME", std::nullopt}}}) {
+    start(DEMO_CUE, env);
+    const QImage img = settledShot(fs::path(SCREENSHOT_DIR) / "x11_settings_cannot_be_saved.png");
+    ASSERT_FALSE(img.isNull());
+    // The status line says something else than after a normal start; the rest is the same.
+    const face::Rect status{face::kStatusLeft, face::kStatusTop, 420, 16};
+    EXPECT_GT(changedPixels(normalStart, img, status), 50);
+    EXPECT_EQ(changedPixelsOutside(normalStart, img, {status}), 0);
+    closeThroughCloseArea();
+    EXPECT_TRUE(fs::is_regular_file(tmp / "plain"));
+  }
+}
+
 TEST_F(X11Scenario, ScreenshotsOfTheDemoDisc) {
   start(fs::path(DEMO_CUE));
   ASSERT_FALSE(window.empty());
