@@ -325,16 +325,19 @@ TEST_F(CliParallel, FewOpenFilesLowerTheParallelismAndTheRunSaysSo) {
     EXPECT_EQ(many.exitCode, 0) << many.err;
     EXPECT_TRUE(files(out / what) == expected) << limit;
     EXPECT_EQ(many.out, one.out) << limit;
-    // Said once, before the first row; the rest is what one track at a time says.
+    // Said once, before the first row, when it was lowered (at 64 it depends on the files
+    // the test's process lets the program inherit); the rest is what one track at a time says.
     std::string err = many.err;
     const size_t said = err.find("tessaly-rip: --jobs 16 lowered to ");
     if (limit == 24) {
-      ASSERT_LT(said, err.find("Extract Track01")) << err.substr(0, 300);
+      ASSERT_NE(said, std::string::npos) << err.substr(0, 300);
+    }
+    if (said != std::string::npos) {
+      EXPECT_LT(said, err.find("Extract Track01")) << limit;
       const std::string line = err.substr(said, err.find('\n', said) + 1 - said);
-      EXPECT_NE(line.find(": at most 24 files may be open (ulimit -n)\n"), std::string::npos) << line;
+      EXPECT_NE(line.find(": at most " + std::to_string(limit) + " files may be open (ulimit -n)\n"), std::string::npos)
+          << line;
       err.erase(said, line.size());
-    } else {
-      EXPECT_EQ(said, std::string::npos);  // 64 are enough for sixteen encoders
     }
     EXPECT_EQ(err, one.err) << limit;
   }
