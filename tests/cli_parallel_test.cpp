@@ -343,4 +343,22 @@ TEST_F(CliParallel, FewOpenFilesLowerTheParallelismAndTheRunSaysSo) {
   }
 }
 
+TEST_F(CliParallel, EveryLegalNameIsWrittenAndAReadOnlyFileIsKept) {
+  const auto cue = makeDisc(tmp.path(), "disc", {"music:300", "tone440:200", "music1:250"});
+  // 251 and 255 bytes: the temporary names beside them are cut to fit.
+  const std::string longer(251, 'n'), longest = std::string(125, 'x') + "\xc3\xa9" + std::string(124, 'y');
+  expectSameAsOneJob("long", {cue.string(), "--mp3", "--yes", "--title", "1=" + longer, "--title", "3=" + longest}, 0);
+  const auto names = files(out / "long-2");
+  EXPECT_TRUE(names.count(longer + ".mp3"));
+  EXPECT_TRUE(names.count(longest + ".mp3"));
+  // A file made read-only stops the run at it, whoever runs it (root too).
+  const Spawned kept = expectSameAsOneJob("readonly", {cue.string(), "--mp3", "--yes"}, 1, [](const fs::path& dir) {
+    fs::create_directories(dir);
+    writeFile(dir / "Track02.mp3", "kept");
+    fs::permissions(dir / "Track02.mp3", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  });
+  EXPECT_NE(kept.err.find("Cannot create file <out>/Track02.mp3: Permission denied"), std::string::npos) << kept.err;
+  EXPECT_EQ(readFile(out / "readonly-4" / "Track02.mp3"), "kept");
+}
+
 }  // namespace
