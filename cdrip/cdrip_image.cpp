@@ -544,10 +544,40 @@ bool sameToc(const std::vector<TOCENTRY>& a, const std::vector<TOCENTRY>& b) {
 // Every handle openImage gave out: what its image was read from and who those files were then.
 // A handle's address may be taken again by a new handle once it is destroyed; libcdio's
 // "source" of the handle tells whether the record is still about it.
+// Who one file is, to be compared without allocating (the ripper's reads must not).
+struct FileId {
+  bool exists = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  bool operator==(const FileId& o) const {
+    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+           mtime.tv_nsec == o.mtime.tv_nsec;
+  }
+};
+FileId fileId(const std::string& file) {
+  struct stat st {};
+  FileId id;
+  if (::stat(file.c_str(), &st) != 0) return id;
+  id = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  return id;
+}
+std::vector<FileId> fileIds(const std::vector<std::string>& files) {
+  std::vector<FileId> ids;
+  for (const auto& f : files) ids.push_back(fileId(f));
+  return ids;
+}
+bool filesAre(const std::vector<std::string>& files, const std::vector<FileId>& ids) {
+  for (size_t i = 0; i < files.size(); ++i)
+    if (!(fileId(files[i]) == ids[i])) return false;
+  return true;
+}
+
 struct HandleRecord {
   std::string source;
   std::vector<std::string> files;
-  std::string identity;
+  std::vector<FileId> ids;
   std::shared_ptr<DiscSource> disc;  // our own reader, for sheets libcdio does not read as meant
   std::chrono::steady_clock::time_point checked;
   bool stale = false;
@@ -556,7 +586,7 @@ struct HandleRecord {
 std::mutex g_handlesLock;  // the player's thread reads through image handles too
 std::map<const CdIo_t*, HandleRecord> g_handles;
 
-std::string sourceOf(CdIo_t* p) {
+const char* sourceOf(CdIo_t* p) {
   const char* s = cdio_get_arg(p, "source");
   return s ? s : "";
 }
@@ -575,7 +605,7 @@ HandleRecord* recordOf(CdIo_t* p, bool now) {
   const auto t = std::chrono::steady_clock::now();
   if (!h.stale && (now || t - h.checked >= kRecheckEvery)) {
     h.checked = t;
-    h.stale = identityOf(h.files) != h.identity;
+    h.stale = !filesAre(h.files, h.ids);
   }
   return &h;
 }
@@ -606,20 +636,20 @@ CdIo_t* openImage(Drive& d) {
     g_openProblem = "the image changed on disk since it was listed";
     return nullptr;
   }
-  const std::string identity = identityOf(how.files);
+  const std::vector<FileId> ids = fileIds(how.files);
   CdIo_t* p = cdio_open(how.path.c_str(), how.driver);
   if (!p) {
     if (g_openProblem.empty()) g_openProblem = "libcdio cannot open the image";
     return nullptr;
   }
   // The image changed between the probe's look and this one: refused rather than trusted.
-  if (!sameToc(libcdioToc(p), expected) || identityOf(how.files) != identity) {
+  if (!sameToc(libcdioToc(p), expected) || !filesAre(how.files, ids)) {
     cdio_destroy(p);
     g_openProblem = "the image changed while it was read";
     return nullptr;
   }
   std::lock_guard<std::mutex> hold(g_handlesLock);
-  g_handles[p] = HandleRecord{sourceOf(p), how.files, identity, how.source, std::chrono::steady_clock::now(), false};
+  g_handles[p] = HandleRecord{sourceOf(p), how.files, ids, how.source, std::chrono::steady_clock::now(), false};
   return p;
 }
 
