@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds, and starts Tessaly on the demo disc. Without a display to open, it says so
 # and lists the demo disc with tessaly-rip instead.
 set -euo pipefail
