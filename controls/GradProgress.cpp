@@ -181,14 +181,13 @@ void TGradProgress::drawBevel(QPainter& p) const {
   // the other way round. The lower-right lines cover the two far corners.
   const QColor& tl = bevelStyle_ == bsLowered ? shadow : light;
   const QColor& br = bevelStyle_ == bsLowered ? light : shadow;
+  // One-pixel rectangles rather than lines: each covers whole device pixels at any scale.
   for (int i = 0; i < bevelWidth_; ++i) {
     const int l = i, t = i, r = width() - i - 1, b = height() - i - 1;
-    p.setPen(tl);
-    p.drawLine(l, t, r - 1, t);
-    p.drawLine(l, t, l, b - 1);
-    p.setPen(br);
-    p.drawLine(l, b, r, b);
-    p.drawLine(r, t, r, b);
+    p.fillRect(QRect(l, t, r - l, 1), tl);
+    p.fillRect(QRect(l, t, 1, b - t), tl);
+    p.fillRect(QRect(l, b, r - l + 1, 1), br);
+    p.fillRect(QRect(r, t, 1, b - t + 1), br);
   }
 }
 
