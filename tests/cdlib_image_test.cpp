@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "cdrip/CDRIP.h"
+#include "cdrip/CdText.h"
 #include "cdrip/cdrip_internal.h"
 #include "test_support.h"
 
@@ -780,6 +781,25 @@ TEST_F(CdLibImage, AnInstalledProgramFindsTheProbeWhereTheInstallationPutsIt) {
   const CommandResult missing = run(list);
   EXPECT_NE(missing.exitCode, 0);
   EXPECT_NE(missing.err.find("tessaly-image-probe is not installed"), std::string::npos) << missing.err;
+}
+
+TEST_F(CdLibImage, TheTextsOfASheetReadByOurOwnReaderReachCdText) {
+  // The same texts in a sheet libcdio reads itself and in one our reader hands over.
+  const std::vector<std::string> tracks{"music:100:First One", "tone440:50:Caf\xC3\xA9"};
+  makeDisc(tmp.path(), "plain", tracks, "--title Album --performer Band");
+  makeDisc(tmp.path(), "multi", tracks, "--multi-file --flac --title Album --performer Band");
+  offer({tmp / "plain.cue", tmp / "multi.cue"});
+  TCDRIP r;
+  TCdTextInfo plain, multi;
+  ASSERT_TRUE(CR_ReadCdText(2, &plain));
+  r.SelectDrive(1);
+  ASSERT_EQ(r.TrackCount(), 2) << r.DiscProblem();
+  ASSERT_TRUE(CR_ReadCdText(2, &multi));
+  ASSERT_GE(multi.title.size(), 3u);
+  EXPECT_EQ(multi.title[0], "Album");
+  EXPECT_EQ(multi.title[1], "First One");
+  EXPECT_EQ(multi.title, plain.title);
+  EXPECT_EQ(multi.performer, plain.performer);
 }
 
 }  // namespace
