@@ -71,6 +71,7 @@ TfrmMain::TfrmMain() : QWidget(nullptr, Qt::FramelessWindowHint) {
 
   createControls();
   createHotImages();
+  createKeyboardAccess();
   Timer1 = new QTimer(this);
   Timer1->setInterval(1000);
   QObject::connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });

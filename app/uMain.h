@@ -6,6 +6,7 @@
 // hints, help, the error report).
 #pragma once
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QIcon>
@@ -54,6 +55,24 @@ class TSelAllCheckBox : public QCheckBox {
   void nextCheckState() override;
 };
 
+// A button area of the face for the keyboard and screen readers: it lies over the hot
+// image's place, takes the focus by Tab, draws a focus ring there (the lit button under it),
+// presses its button with Space or Enter, and carries the button's name and hint. The pointer
+// passes through it to the face and the hot images, which keep their own rules.
+class TFaceButton : public QAbstractButton {
+ public:
+  TFaceButton(QWidget* parent, TImage* hotImage);
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+
+ private:
+  TImage* hotImage_;
+};
+
 class TfrmMain : public QWidget {
  public:
   TfrmMain();
@@ -81,6 +100,8 @@ class TfrmMain : public QWidget {
           *CopyTrackInformationToClipboard1 = nullptr, *ReadCDInformation1 = nullptr,
           *SaveCDInformation1 = nullptr;
   std::array<TImage*, face::kHotImageCount> HotImages{};  // in face::kHotImages order
+  std::array<TFaceButton*, face::kHotImageCount> FaceButtons{};  // the same order
+  TFaceButton* faceButton(face::HotImage id) const { return FaceButtons[static_cast<size_t>(id)]; }
   TImage* hot(face::HotImage id) const { return HotImages[static_cast<size_t>(id)]; }
 
   // Window state.
@@ -157,6 +178,8 @@ class TfrmMain : public QWidget {
   void imgMinClick();
   void HelpWith1Click();
   void Corvanecomontheweb1Click();
+  // Space where no control takes it: play, or pause and resume what plays.
+  void PlayPauseKey();
 
   // How the window reaches the desktop; replaced by tests.
   static std::function<bool(const QUrl&)>& OpenUrl;       // help file, web page
@@ -168,11 +191,13 @@ class TfrmMain : public QWidget {
  protected:
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void createControls();
   void createHotImages();
+  void createKeyboardAccess();
   void extract(bool wavOutput);
   void faceMouseDown(int x, int y);
   void messageBox(int icon, const QString& caption, const QString& text);

@@ -4,8 +4,11 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QAction>
 #include <QMessageBox>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QUrl>
 #include <QWindow>
 
@@ -73,6 +76,144 @@ void TfrmMain::createHotImages() {
   hot(HotImage::imgStop)->OnClick = [this] { btnStopClick(); };
   hot(HotImage::imgForward)->OnClick = [this] { btnForwardClick(); };
   hot(HotImage::imgEject)->OnClick = [this] { btnEjectClick(); };
+}
+
+namespace {
+
+// The names a screen reader gives the button areas; their descriptions are the hints.
+QString buttonName(face::HotImage id) {
+  using face::HotImage;
+  switch (id) {
+    case HotImage::imgToWave: return QStringLiteral("WAV");
+    case HotImage::imgToMP3: return QStringLiteral("MP3");
+    case HotImage::imgOptions: return QStringLiteral("Options");
+    case HotImage::imgHelp: return QStringLiteral("Help");
+    case HotImage::imgExit: return QStringLiteral("Exit");
+    case HotImage::imgCorvane: return QStringLiteral("Tessaly on the web");
+    case HotImage::imgMin: return QStringLiteral("Minimize");
+    case HotImage::imgClose: return QStringLiteral("Close");
+    case HotImage::imgBack: return QStringLiteral("Previous track");
+    case HotImage::imgPlay: return QStringLiteral("Play");
+    case HotImage::imgPause: return QStringLiteral("Pause");
+    case HotImage::imgStop: return QStringLiteral("Stop");
+    case HotImage::imgForward: return QStringLiteral("Next track");
+    case HotImage::imgEject: return QStringLiteral("Eject");
+  }
+  return {};
+}
+
+}  // namespace
+
+TFaceButton::TFaceButton(QWidget* parent, TImage* hotImage) : QAbstractButton(parent), hotImage_(hotImage) {
+  setGeometry(hotImage->geometry());
+  setFocusPolicy(Qt::TabFocus);
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void TFaceButton::paintEvent(QPaintEvent*) {
+  if (!hasFocus()) return;
+  QPainter p(this);
+  // Two pixels wide, dashed: seen on the light buttons and on the dark player bar alike.
+  QPen pen(palette().color(QPalette::Highlight), 2, Qt::DashLine);
+  p.setPen(pen);
+  p.drawRect(rect().adjusted(1, 1, -1, -1));
+}
+
+void TFaceButton::keyPressEvent(QKeyEvent* e) {
+  // Space presses as on any button (on its release); Enter presses at once.
+  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+    e->accept();
+    click();
+    return;
+  }
+  QAbstractButton::keyPressEvent(e);
+}
+
+void TFaceButton::focusInEvent(QFocusEvent* e) {
+  QAbstractButton::focusInEvent(e);
+  // Lit as under the pointer, and its hint in the status line.
+  if (auto* w = dynamic_cast<TfrmMain*>(parentWidget())) w->HideHotImages();
+  hotImage_->show();
+  raise();
+  if (auto* app = TApplication::Instance()) app->SetHint(hotImage_->statusTip());
+  update();
+}
+
+void TFaceButton::focusOutEvent(QFocusEvent* e) {
+  QAbstractButton::focusOutEvent(e);
+  hotImage_->hide();
+  update();
+}
+
+void TfrmMain::createKeyboardAccess() {
+  for (const face::HotImageInfo& h : face::kHotImages) {
+    TImage* img = hot(h.id);
+    auto* b = new TFaceButton(this, img);
+    b->setObjectName(img->objectName() + QStringLiteral("Key"));
+    b->setAccessibleName(buttonName(h.id));
+    b->setAccessibleDescription(img->statusTip());
+    QObject::connect(b, &QAbstractButton::clicked, this, [img] {
+      if (img->OnClick) img->OnClick();
+    });
+    FaceButtons[static_cast<size_t>(h.id)] = b;
+  }
+  // Tab walks the face as the eye does: the drive, the list, then the buttons left, the
+  // player below, the window's own buttons last.
+  using face::HotImage;
+  QWidget* previous = ListView1;
+  for (HotImage id : {HotImage::imgToWave, HotImage::imgToMP3, HotImage::imgOptions, HotImage::imgHelp,
+                      HotImage::imgExit, HotImage::imgBack, HotImage::imgPlay, HotImage::imgPause,
+                      HotImage::imgStop, HotImage::imgForward, HotImage::imgEject, HotImage::imgCorvane,
+                      HotImage::imgMin, HotImage::imgClose}) {
+    setTabOrder(previous, faceButton(id));
+    previous = faceButton(id);
+  }
+
+  cboDrive->setAccessibleName(QStringLiteral("CD drive"));
+  chkSelAll->setAccessibleName(QStringLiteral("Select all"));
+  chkSelAll->setAccessibleDescription(chkSelAll->statusTip());
+  ListView1->setAccessibleName(QStringLiteral("Tracks"));
+  imgSelAll->setAccessibleName(QStringLiteral("Select all"));
+
+  // Shortcuts a desktop user expects; the described commands behind them.
+  auto shortcut = [this](const QKeySequence& keys, void (TfrmMain::*handler)(), QAction* action = nullptr) {
+    if (action) {
+      action->setShortcut(keys);
+      action->setShortcutContext(Qt::WindowShortcut);
+      addAction(action);
+      return;
+    }
+    auto* a = new QAction(this);
+    a->setShortcut(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    addAction(a);
+  };
+  shortcut(QKeySequence(Qt::Key_F1), &TfrmMain::HelpWith1Click);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &TfrmMain::Exit1Click);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_A), nullptr, SelectAll1);
+  shortcut(QKeySequence(Qt::Key_F2), nullptr, RenameTrack1);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), nullptr, SaveCDInformation1);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Right), &TfrmMain::btnForwardClick);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_Left), &TfrmMain::btnBackwardClick);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_E), &TfrmMain::btnEjectClick);
+}
+
+void TfrmMain::PlayPauseKey() {
+  if (PlayMode && PlayIndex >= 0)
+    imgPauseClick();
+  else
+    btnPlayClick();
+}
+
+void TfrmMain::keyPressEvent(QKeyEvent* e) {
+  // Only a Space that no control took (the list ticks with it, buttons press with it).
+  if (e->key() == Qt::Key_Space && e->modifiers() == Qt::NoModifier && !e->isAutoRepeat()) {
+    e->accept();
+    PlayPauseKey();
+    return;
+  }
+  QWidget::keyPressEvent(e);
 }
 
 void TfrmMain::HideHotImages() {

@@ -8,7 +8,10 @@
 #include <QMouseEvent>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QAccessible>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <optional>
@@ -597,6 +600,129 @@ TEST_F(MainWindow, HotImagesLightOneAtATimeAndDragPointsHideThem) {
   EXPECT_FALSE(w->WMNCHitTest(600, 125));  // the select-all picture
   EXPECT_EQ(w->hot(face::HotImage::imgPause)->statusTip(), w->hot(face::HotImage::imgStop)->statusTip());
   EXPECT_EQ(w->hot(face::HotImage::imgCorvane)->statusTip(), QStringLiteral("Welcome to https://tessaly.org"));
+}
+
+// Every accessible object under `iface`: role, name and description, depth first.
+struct Accessible {
+  QAccessible::Role role;
+  QString name, description;
+  QAccessibleInterface* iface;
+};
+void collect(QAccessibleInterface* iface, std::vector<Accessible>& out) {
+  if (!iface) return;
+  out.push_back({iface->role(), iface->text(QAccessible::Name), iface->text(QAccessible::Description), iface});
+  for (int i = 0; i < iface->childCount(); ++i) collect(iface->child(i), out);
+}
+
+TEST_F(MainWindow, ScreenReadersNameEveryButtonAreaAndItsHint) {
+  auto w = make({disc()});
+  w->show();
+  std::vector<Accessible> tree;
+  collect(QAccessible::queryAccessibleInterface(w.get()), tree);
+  auto find = [&](const QString& name) -> const Accessible* {
+    for (const Accessible& a : tree)
+      if (a.name == name && a.role != QAccessible::StaticText) return &a;
+    return nullptr;
+  };
+  const std::pair<const char*, face::HotImage> buttons[] = {
+      {"WAV", face::HotImage::imgToWave},      {"MP3", face::HotImage::imgToMP3},
+      {"Options", face::HotImage::imgOptions}, {"Help", face::HotImage::imgHelp},
+      {"Exit", face::HotImage::imgExit},       {"Tessaly on the web", face::HotImage::imgCorvane},
+      {"Minimize", face::HotImage::imgMin},    {"Close", face::HotImage::imgClose},
+      {"Previous track", face::HotImage::imgBack}, {"Play", face::HotImage::imgPlay},
+      {"Pause", face::HotImage::imgPause},     {"Stop", face::HotImage::imgStop},
+      {"Next track", face::HotImage::imgForward}, {"Eject", face::HotImage::imgEject}};
+  for (const auto& [name, id] : buttons) {
+    const Accessible* a = find(QString::fromLatin1(name));
+    ASSERT_NE(a, nullptr) << name;
+    EXPECT_EQ(a->role, QAccessible::Button) << name;
+    EXPECT_EQ(a->description, w->hot(id)->statusTip()) << name;
+    EXPECT_FALSE(a->description.isEmpty()) << name;
+  }
+  // A drop-down list reads its current item as its name; the box's own name is its label.
+  const auto drive = std::find_if(tree.begin(), tree.end(),
+                                  [&](const Accessible& a) { return a.iface->object() == w->cboDrive; });
+  ASSERT_NE(drive, tree.end());
+  EXPECT_EQ(drive->role, QAccessible::ComboBox);
+  EXPECT_EQ(w->cboDrive->accessibleName(), QStringLiteral("CD drive"));
+  ASSERT_NE(find(QStringLiteral("Select all")), nullptr);
+  EXPECT_EQ(find(QStringLiteral("Select all"))->role, QAccessible::CheckBox);
+  ASSERT_NE(find(QStringLiteral("Tracks")), nullptr);
+
+  // A screen reader's "press" plays, as the Play area does.
+  const Accessible* play = find(QStringLiteral("Play"));
+  ASSERT_NE(play->iface->actionInterface(), nullptr);
+  play->iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  EXPECT_TRUE(QTest::qWaitFor([] { return !fake::script().playArgs.empty(); }, 2000));  // an animated click
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+}
+
+TEST_F(MainWindow, TheKeyboardReachesAndPressesEveryButtonAreaAndTheShortcutsAct) {
+  auto w = make({disc()});
+  w->show();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  // Tab from the list walks the buttons in the face's order; the focused one is lit and ringed.
+  w->ListView1->setFocus();
+  const face::HotImage order[] = {face::HotImage::imgToWave, face::HotImage::imgToMP3, face::HotImage::imgOptions,
+                                  face::HotImage::imgHelp,   face::HotImage::imgExit,  face::HotImage::imgBack,
+                                  face::HotImage::imgPlay,   face::HotImage::imgPause, face::HotImage::imgStop,
+                                  face::HotImage::imgForward, face::HotImage::imgEject, face::HotImage::imgCorvane,
+                                  face::HotImage::imgMin,    face::HotImage::imgClose};
+  for (face::HotImage id : order) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w->faceButton(id)) << face::Info(id).name.data();
+    EXPECT_TRUE(w->hot(id)->isVisible()) << face::Info(id).name.data();
+    EXPECT_EQ(w->lblStatus->text(), w->hot(id)->statusTip());
+    if (id == face::HotImage::imgToWave) {
+      EXPECT_TRUE(w->grab().toImage().save(QStringLiteral(SCREENSHOT_DIR "/mainwindow_focus_ring.png")));
+    }
+  }
+
+  // Space and Enter press.
+  w->faceButton(face::HotImage::imgPlay)->setFocus();
+  QTest::keyClick(w->faceButton(face::HotImage::imgPlay), Qt::Key_Space);
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+  w->faceButton(face::HotImage::imgPause)->setFocus();
+  QTest::keyClick(w->faceButton(face::HotImage::imgPause), Qt::Key_Return);
+  EXPECT_TRUE(w->Paused);
+  const auto warned = withModalClosed([&] {
+    w->faceButton(face::HotImage::imgToWave)->setFocus();
+    QTest::keyClick(w->faceButton(face::HotImage::imgToWave), Qt::Key_Return);
+  });
+  EXPECT_EQ(warned.value_or(QString()), QStringLiteral("No Audio Track Selected!"));
+
+  // The shortcuts, through the window system as typed.
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  w->ListView1->setFocus();
+  w->SelectRow(1);
+  QTest::keyClick(w.get(), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(ticked(*w), 4);
+  QTest::keyClick(w.get(), Qt::Key_Right, Qt::ControlModifier);
+  EXPECT_EQ(w->SelectedRow(), 2);
+  EXPECT_EQ(fake::script().playArgs.back(), 3);
+  QTest::keyClick(w.get(), Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(fake::script().playArgs.back(), 2);
+  QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
+  EXPECT_TRUE(fs::exists(CDPlayerIniPath()));
+  QTest::keyClick(w.get(), Qt::Key_F1);
+  ASSERT_EQ(openedUrls.size(), 1u);
+  EXPECT_TRUE(openedUrls[0].toLocalFile().endsWith(QStringLiteral(".html")));
+  QTest::keyClick(w.get(), Qt::Key_F2);
+  EXPECT_NE(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr);  // editing the title in place
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);
+  EXPECT_EQ(fake::script().ejectArgs, std::vector<int32_t>({CR_TRUE}));
+  // Space with the focus on no control that takes it plays and pauses.
+  fake::script().playArgs.clear();
+  w->setFocus();
+  QTest::keyClick(w.get(), Qt::Key_Space);
+  EXPECT_EQ(fake::script().playArgs, std::vector<int32_t>({1}));
+  QTest::keyClick(w.get(), Qt::Key_Space);
+  EXPECT_TRUE(w->Paused);
+  QTest::keyClick(w.get(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(w->isVisible());
 }
 
 TEST_F(MainWindow, Screenshot) {

@@ -388,7 +388,9 @@ TEST_F(X11Scenario, TickAllExtractToWavThenCloseThroughTheCloseArea) {
   expectWavOfSectors(out() / "Track03.wav", bin, 225, 120);
   expectWavOfSectors(out() / "Track04.wav", bin, 345, 90);
   EXPECT_FALSE(fs::exists(out() / "Track02.wav")) << "the data track was extracted";
-  EXPECT_EQ(std::distance(fs::directory_iterator(out()), fs::directory_iterator()), 3);
+  int wavFiles = 0;  // beside them only the rip log
+  for (const auto& e : fs::directory_iterator(out())) wavFiles += e.path().extension() == ".wav" ? 1 : 0;
+  EXPECT_EQ(wavFiles, 3);
   EXPECT_TRUE(onlyMainWindowVisible());
 
   closeThroughCloseArea();
@@ -557,8 +559,14 @@ TEST_F(X11Scenario, ButtonAreasOpenOptionsHelpTheMakersPageAndExtractMp3) {
   extract({out() / "Track01.mp3", out() / "Track02.mp3"}, face::HotImage::imgToMP3);
   for (const std::string title : {"Track01", "Track02"}) {
     SCOPED_TRACE(title);
-    const std::string f = readFile(out() / (title + ".mp3"));
+    std::string f = readFile(out() / (title + ".mp3"));
     ASSERT_GT(f.size(), 1000u);
+    // An ID3v2 tag in front, when there is one: ten bytes and a size of seven bits a byte.
+    if (f.compare(0, 3, "ID3") == 0) {
+      const size_t size = (static_cast<size_t>(f[6] & 0x7F) << 21) | (static_cast<size_t>(f[7] & 0x7F) << 14) |
+                          (static_cast<size_t>(f[8] & 0x7F) << 7) | static_cast<size_t>(f[9] & 0x7F);
+      f = f.substr(10 + size);
+    }
     EXPECT_EQ(static_cast<unsigned char>(f[0]), 0xFF) << "no MPEG frame at the start";
     EXPECT_EQ(static_cast<unsigned char>(f[1]) & 0xE0, 0xE0) << "no MPEG frame at the start";
     const std::string tag = f.substr(f.size() - 128);
