@@ -19,6 +19,9 @@
 class TLameCoder;
 class TFlacCoder;
 class TCDRIP;
+namespace verify {
+class TTrackProof;
+}
 
 // What the CD library tells beside its statuses, for a program that explains itself.
 extern "C" {
@@ -167,6 +170,11 @@ class TCDRIP {
   // first, so the tag never makes the finished file be rewritten; the encoder's header frame
   // stays the first audio frame, right after them. Empty: the file starts with the frames.
   std::vector<uint8_t> FileHead;
+  // The proof of the next extraction, when set: the sectors it names are read instead of the
+  // track's (the read offset's neighbours), every chunk passes through it before it is written
+  // or encoded, and its silence ends a track that was not cancelled. The proof's samples are
+  // 44.1 kHz stereo: set it only with that output format. Unset, every byte is the drive's.
+  verify::TTrackProof* TrackProof = nullptr;
   TProcessTrackEvent OnBeginTrack;
   TProcessTrackEvent OnEndTrack;
   TProgressEvent OnProgress;

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <span>
 #include <vector>
 
 #include "CDRIP.h"
@@ -10,6 +11,7 @@
 #include "lame/LameCoder.h"
 #include "platform/events.h"
 #include "platform/output_file.h"
+#include "verify/TrackProof.h"
 
 EFCreateError::EFCreateError(const std::string& fileName, std::string reason)
     : std::runtime_error("Cannot create file " + fileName), reason_(std::move(reason)) {}
@@ -85,8 +87,14 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
                             static_cast<uint64_t>(shape.SampleRate) / 44100u *
                             static_cast<uint64_t>(shape.Channels) * 2u;
   if (wav && expected + 36u > UINT32_MAX) throw ECDRIPError(kTooLongForWav);
+  // With a proof, its sectors are read: the track's, moved by the read offset. An offset that
+  // moves the whole track off the disc reads nothing; the track is then all silence.
+  verify::TTrackProof* const proof = TrackProof;
+  const bool reads = !proof || proof->Reads();
   int32_t bufferSize = 0;
-  if (CR_OpenRipper(&bufferSize, startSector, endSector) == CDEX_ERROR) return;
+  if (reads && CR_OpenRipper(&bufferSize, proof ? proof->FirstSector() : startSector,
+                             proof ? proof->LastSector() : endSector) == CDEX_ERROR)
+    return;
 
   std::exception_ptr failure;
   std::string name;
@@ -149,32 +157,47 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     }
     ripBuffer.resize(static_cast<size_t>(bufferSize) + blockBytes);
 
+    // The bytes at ripBuffer[carry, carry + numBytes) go to the file or the encoder.
+    auto consume = [&](int32_t numBytes) {
+      if (encoding) {
+        const size_t total = carry + static_cast<size_t>(numBytes);
+        size_t pos = 0;
+        for (; pos + blockBytes <= total; pos += blockBytes) {
+          std::memcpy(block.data(), ripBuffer.data() + pos, blockBytes);
+          uint32_t n = 0;
+          coder_->EncodeChunk(block.data(), outBuffer.data(), n);
+          if (!file->Write(outBuffer.data(), n)) throw writeError(*file);
+        }
+        carry = total - pos;
+        std::memmove(ripBuffer.data(), ripBuffer.data() + pos, carry);
+      } else if (flac) {
+        const size_t total = carry + static_cast<size_t>(numBytes);
+        const size_t whole = total - total % frameBytes;
+        if (!flacCoder_->Encode(ripBuffer.data(), whole)) throw flacError(*flacCoder_, *file);
+        carry = total - whole;
+        std::memmove(ripBuffer.data(), ripBuffer.data() + whole, carry);
+      } else if (!Encode) {
+        if (!file->Write(ripBuffer.data(), static_cast<size_t>(numBytes))) throw writeError(*file);
+      }
+    };
+    // What the proof makes of bytes just read (or of the track's end): its bytes in their place.
+    auto prove = [&](std::span<const uint8_t> out) {
+      if (ripBuffer.size() < carry + out.size() + blockBytes) ripBuffer.resize(carry + out.size() + blockBytes);
+      std::memmove(ripBuffer.data() + carry, out.data(), out.size());
+      return static_cast<int32_t>(out.size());
+    };
+
     // 10: the loop.
-    for (;;) {
+    bool ended = !reads;
+    uint64_t readBytes = 0;
+    while (reads) {
       if (cancel_) break;
       int32_t numBytes = 0;
       const CDEX_ERR status = CR_RipChunk(ripBuffer.data() + carry, &numBytes, -1);
       if (status != CDEX_ERROR && numBytes > 0) {
-        if (encoding) {
-          const size_t total = carry + static_cast<size_t>(numBytes);
-          size_t pos = 0;
-          for (; pos + blockBytes <= total; pos += blockBytes) {
-            std::memcpy(block.data(), ripBuffer.data() + pos, blockBytes);
-            uint32_t n = 0;
-            coder_->EncodeChunk(block.data(), outBuffer.data(), n);
-            if (!file->Write(outBuffer.data(), n)) throw writeError(*file);
-          }
-          carry = total - pos;
-          std::memmove(ripBuffer.data(), ripBuffer.data() + pos, carry);
-        } else if (flac) {
-          const size_t total = carry + static_cast<size_t>(numBytes);
-          const size_t whole = total - total % frameBytes;
-          if (!flacCoder_->Encode(ripBuffer.data(), whole)) throw flacError(*flacCoder_, *file);
-          carry = total - whole;
-          std::memmove(ripBuffer.data(), ripBuffer.data() + whole, carry);
-        } else if (!Encode) {
-          if (!file->Write(ripBuffer.data(), static_cast<size_t>(numBytes))) throw writeError(*file);
-        }
+        readBytes += static_cast<uint64_t>(numBytes);
+        if (proof) numBytes = prove(proof->Take({ripBuffer.data() + carry, static_cast<size_t>(numBytes)}));
+        if (numBytes > 0) consume(numBytes);
       }
       if (status == CDEX_JITTER_ERROR) {
         int32_t first = 0, second = 0;
@@ -185,7 +208,18 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
       const int32_t percent = CR_GetPercentCompleted();
       if (OnProgress) OnProgress(*this, static_cast<uint16_t>(percent));
       platform::ProcessMessages();
-      if (status == CDEX_RIPPING_DONE) break;
+      if (status == CDEX_RIPPING_DONE) {
+        ended = true;
+        break;
+      }
+    }
+    // The silence where the disc ends, at a normal end only: a cancelled track stays short, and
+    // so does one whose reads ended before its last sector, rather than look whole.
+    const uint64_t wanted =
+        proof && reads ? static_cast<uint64_t>(proof->LastSector() - proof->FirstSector() + 1) * 2352u : 0;
+    if (proof && ended && !cancel_ && readBytes >= wanted) {
+      if (const int32_t numBytes = prove(proof->Finish()); numBytes > 0) consume(numBytes);
+      if (!reads && OnProgress) OnProgress(*this, 100);
     }
   } catch (...) {
     failure = std::current_exception();
@@ -216,8 +250,12 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
   }
   // A cancelled or failed FLAC stream is finished too: STREAMINFO then counts what it holds.
   if (flacOpen && !flacCoder_->Finish() && !failure) failure = std::make_exception_ptr(flacError(*flacCoder_, *file));
-  jitterErrorCount_ = CR_GetNumberOfJitterErrors();
-  CR_CloseRipper();
+  if (reads) {
+    jitterErrorCount_ = CR_GetNumberOfJitterErrors();
+    CR_CloseRipper();
+  } else {
+    jitterErrorCount_ = 0;
+  }
   if (wavHeaderWritten && file) {
     try {
       const uint64_t data = file->Written() >= kWavHeaderBytes ? file->Written() - kWavHeaderBytes : 0;

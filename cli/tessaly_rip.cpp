@@ -1,5 +1,6 @@
 // tessaly-rip: the command-line front end. Lists a drive's tracks, names them, and rips them
-// to WAV, raw PCM or tagged MP3 files through the same components as the program.
+// to WAV, raw PCM, tagged MP3 or FLAC files through the same components as the program, with
+// the read offset corrected, checksums, the AccurateRip verification and a rip log.
 #include <malloc.h>
 #include <poll.h>
 #include <sched.h>
@@ -33,7 +34,7 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-enum class Output { Wav, Raw, Mp3 };
+enum class Output { Wav, Raw, Mp3, Flac };
 
 // The --format names, in TOutputFormat order.
 const std::vector<std::string> kFormats{"stereo44100", "mono44100", "stereo22050",
@@ -66,12 +67,17 @@ struct Options {
   int bitrate = -1, maxBitrate = -1, vbrQuality = -1, sampleRate = -1, mode = -1, quality = -1;
   bool cbr = false;
   int jobs = coreCount();
+  bool offsetGiven = false;
+  int offset = 0;       // --offset: samples, for drives and images alike
+  int log = -1;         // 1 --log, 0 --no-log, -1 the [System] RipLog setting
+  bool patternGiven = false;
+  std::string namePattern;
 };
 
 std::string helpText() {
   return "Usage: tessaly-rip [IMAGE-OR-DEVICE ...] [options]\n"
          "\n"
-         "Rips the audio tracks of a CD to WAV, raw PCM or MP3 files, or lists them.\n"
+         "Rips the audio tracks of a CD to WAV, raw PCM, MP3 or FLAC files, or lists them.\n"
          "Every IMAGE-OR-DEVICE (a CUE/BIN, TOC or NRG image, or a device such as /dev/sr0) is\n"
          "offered as a drive after the drives found on this system. Without --list or\n"
          "--save-names the chosen tracks are ripped in disc order, one after the other, named by\n"
@@ -101,13 +107,29 @@ std::string helpText() {
          "  --save-names       save the names found to cdplayer.ini: the track names and the\n"
          "                     album values, keeping the stored album values not known\n"
          "Output:\n"
-         "  --wav | --raw | --mp3   WAV files (default), raw PCM, or MP3 files with an ID3v1 tag\n"
+         "  --wav | --raw | --mp3 | --flac\n"
+         "                     WAV files (default), raw PCM, MP3 files with an ID3v1 tag, or\n"
+         "                     FLAC files (level: [System] FlacLevel in the settings)\n"
          "  --format F         stereo44100 (default), mono44100, stereo22050, mono22050,\n"
          "                     stereo11025 or mono11025\n"
          "  --out DIR          output folder (default: the settings' output folder)\n"
+         "  --name-pattern P   name the files by P instead of [System] NamePattern: %title%,\n"
+         "                     %nn%, %artist%, %album%, %albumartist%, %year%; a / makes\n"
+         "                     subfolders, e.g. '%albumartist%/%album%/%nn% %title%'\n"
          "  --yes              replace existing files without asking (replace all); otherwise\n"
          "                     the question is asked on the terminal (yes, no, replace all),\n"
          "                     and without a terminal the run stops at the first existing file\n"
+         "Proof:\n"
+         "  --offset N         the drive's read offset in samples (signed): each track is read\n"
+         "                     N samples later, with the neighbouring sectors, silence where\n"
+         "                     the disc ends. Applies to disc images too. Default: [Drive NAME]\n"
+         "                     ReadOffset or [Drive] ReadOffset for a drive, 0 for an image\n"
+         "  --log | --no-log   write a rip log (CRC32, AccurateRip checksums and verification\n"
+         "                     of every track) beside the files as ALBUM.log, or not (default:\n"
+         "                     [System] RipLog). With the log, each track's verification is\n"
+         "                     printed as it is ripped and the summary at the end; the disc is\n"
+         "                     looked up in the AccurateRip database ([Lookup] AccurateRip, or\n"
+         "                     $TESSALY_ACCURATERIP_URL; the disc's identifiers are sent)\n"
          "MP3 (defaults from the settings file):\n"
          "  --bitrate KBPS     bit rate; the minimum with VBR\n"
          "  --max-bitrate KBPS maximum bit rate with VBR\n"
@@ -121,7 +143,9 @@ std::string helpText() {
          std::to_string(coreCount()) +
          "). The drive is still read once, track after track, by one reader;\n"
          "                     the files, names, tags and messages are those of --jobs 1. Only\n"
-         "                     MP3 needs encoding: WAV and raw rips go one track at a time.\n"
+         "                     MP3 needs encoding: WAV, raw and FLAC rips go one track at a\n"
+         "                     time, and so do MP3 rips with a rip log or a read offset (the\n"
+         "                     proof is taken there).\n"
          "\n"
          "  --help             show this text and exit\n"
          "  --version          show the version and exit\n"
@@ -296,6 +320,19 @@ Options parseArgs(int argc, char** argv) {
       o.output = Output::Raw;
     } else if (a == "--mp3") {
       o.output = Output::Mp3;
+    } else if (a == "--flac") {
+      o.output = Output::Flac;
+    } else if (a == "--name-pattern") {
+      o.namePattern = value();
+      if (o.namePattern.empty()) usageError("--name-pattern needs a pattern, e.g. '%nn% %title%'");
+      o.patternGiven = true;
+    } else if (a == "--offset") {
+      o.offset = number(-kMaxReadOffset, kMaxReadOffset);
+      o.offsetGiven = true;
+    } else if (a == "--log") {
+      o.log = 1;
+    } else if (a == "--no-log") {
+      o.log = 0;
     } else if (a == "--format") {
       o.format = choice(value(), kFormats, "format");
     } else if (a == "--out") {
@@ -541,6 +578,18 @@ class CliHost : public TExtractionHost {
     return answer;
   }
   bool Cancelled() const override { return g_interrupted != 0; }
+  void TrackVerified(int row, const std::string& text) override {
+    note(ripper_.Tracks().Strings(row) + ": " + text);
+  }
+  // The look-up's line, the summary and where the log went, once the log is written.
+  void RunSummary(const std::string& text) override {
+    if (Run) note(Run->RipLog().Lookup.Text());
+    note(text);
+    if (Run) note("Rip log: " + Run->RipLogName());
+  }
+  std::string NamesSource() const override { return NamesFrom; }
+  std::string NamesFrom;
+  const TExtractionRun* Run = nullptr;
   void ResetProgress() override {}
   void OpenFolder(const std::string&) override {}  // a terminal has no folder window to open
   void Finish(int) override {}
@@ -569,7 +618,7 @@ class CliHost : public TExtractionHost {
 };
 
 int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<std::string>& titles,
-        const names::TAlbumNames& names) {
+        const names::TAlbumNames& names, const std::string& namesSource) {
   std::vector<int> tracks;
   std::string why;
   if (!chooseTracks(o, ripper, tracks, why)) return fail(why);
@@ -585,20 +634,37 @@ int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<s
   });
   const std::set<int> chosen(tracks.begin(), tracks.end());
   CliHost host(ripper, titles, names, chosen, o.yes);
+  host.NamesFrom = namesSource;
   TMP3Info tagger;
   tagger.SetGenreID(12);
-  const TRunOutput output = o.output == Output::Mp3 ? TRunOutput::Mp3
-                            : o.output == Output::Raw ? TRunOutput::Raw
-                                                      : TRunOutput::Wav;
+  const TRunOutput output = o.output == Output::Mp3    ? TRunOutput::Mp3
+                            : o.output == Output::Raw  ? TRunOutput::Raw
+                            : o.output == Output::Flac ? TRunOutput::Flac
+                                                       : TRunOutput::Wav;
+  if (o.log >= 0) MoreSettings.RipLog = o.log == 1;
+  // A disc image carries no drive offset: only --offset moves its samples.
+  const bool image = !ripper.ImageDataFile().empty();
+  const int32_t offset = o.offsetGiven ? o.offset : image ? 0 : DriveReadOffset(ripper.DriveName());
+  const bool offsetKnown = o.offsetGiven || image || DriveReadOffsetKnown(ripper.DriveName());
+  // The CD library converts other formats before the samples are seen: nothing to shift.
+  if (offset != 0 && ripper.OutputFormat() != STEREO44100) {
+    if (o.offsetGiven) return fail("--offset needs the format stereo44100 (other formats are converted before the shift)");
+    note("tessaly-rip: the drive's read offset is not applied to converted samples (--format " +
+         kFormats[ripper.OutputFormat()] + ")");
+  }
   // Only MP3 needs encoding: the other outputs go one track at a time whatever --jobs says.
-  // A single track gains too: it is read while it is encoded.
+  // A single track gains too: it is read while it is encoded. The proof (the offset's shift,
+  // the checksums, the log) is taken by the run of one track at a time.
+  const bool proving = MoreSettings.RipLog || offset != 0;
   std::unique_ptr<TParallelRun> parallel;
   std::unique_ptr<TExtractionRun> single;
-  if (output == TRunOutput::Mp3 && o.jobs > 1) {
+  if (output == TRunOutput::Mp3 && o.jobs > 1 && !proving) {
     parallel = std::make_unique<TParallelRun>(host, ripper, coder, Settings, o.jobs);
     host.RowReport = [&] { return parallel->RowReport(); };
   } else {
     single = std::make_unique<TExtractionRun>(host, ripper, tagger, Settings);
+    single->SetReadOffset(offset, offsetKnown, image);
+    host.Run = single.get();
     host.RowReport = [&] { return host.RipperReport(); };
   }
   auto lastName = [&] { return parallel ? parallel->LastName() : single->LastName(); };
@@ -620,6 +686,7 @@ int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<s
 }
 
 int run(const Options& opts) {
+  if (opts.patternGiven) MoreSettings.NamePattern = opts.namePattern;
   for (const auto& d : opts.drives)
     if (CR_AddDrive(d.c_str()) == CDEX_ERROR) return fail("cannot open '" + d + "': no such image or device");
   try {
@@ -660,7 +727,7 @@ int run(const Options& opts) {
       return fail("cannot save the track names to " + CDPlayerIniPath().string());
     if (opts.list) return list(ripper, titles, found);
     if (opts.saveNames) return 0;
-    return rip(ripper, coder, opts, titles, found.names);
+    return rip(ripper, coder, opts, titles, found.names, found.sourceText);
   } catch (const std::exception& e) {
     return fail(e.what());
   }

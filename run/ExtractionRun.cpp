@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
+#include "platform/output_file.h"
 #include "platform/unique_fd.h"
 #include "tags/NamePattern.h"
 
@@ -169,8 +171,11 @@ int TExtractionRun::Perform(TRunOutput output) {
   lastName_.clear();
   stop_ = false;
 
+  startLog(output);
+
   // 3. The rows, in list order.
   std::exception_ptr failure;
+  std::string failureText;
   try {
     int ordinal = 0;
     for (int row = 0; row < host_.RowCount() && !stop_; ++row) {
@@ -178,8 +183,20 @@ int TExtractionRun::Perform(TRunOutput output) {
       if (!host_.RowChecked(row)) continue;
       extractRow(row, ++ordinal, total, output);
     }
+  } catch (const std::exception& e) {
+    failure = std::current_exception();
+    failureText = e.what();
   } catch (...) {
     failure = std::current_exception();
+  }
+
+  // The log before the end steps, so that the host has the summary when the run finishes. A
+  // log that cannot be written ends the run as an error, after the end steps, unless an
+  // earlier error already does.
+  try {
+    finishLog(failure != nullptr, failureText);
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
   }
 
   // 4. End of the run, however it ended.
@@ -190,6 +207,7 @@ int TExtractionRun::Perform(TRunOutput output) {
       std::filesystem::is_directory(FolderOf(lastName_), ec))
     host_.OpenFolder(FolderOf(lastName_));
   const int result = host_.Cancelled() ? 2 : 1;
+  if (!logName_.empty()) host_.RunSummary(log_.SummaryLine());
   host_.Finish(result);
   if (failure) std::rethrow_exception(failure);
   return result;
@@ -220,12 +238,41 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
     if (lastAnswer_ == oaYesToAll) settings_.AskOverwrite = false;
   }
 
+  const int number = ripper_.Tracks().Objects(trackIndex).TrackNum;
+  // The proof reads 44.1 kHz stereo samples; the CD library's other formats are converted
+  // before the component sees them, so they are written as they come.
+  const bool converted = ripper_.OutputFormat() != STEREO44100;
+  std::optional<verify::TTrackProof> proof;
+  if (!converted && (offset_ != 0 || logOn_) && ripper_.IsAudioTrack(trackIndex)) proof.emplace(disc_->TrackProof(number));
+  const size_t jitterBefore = ripper_.JitterLog().size();
+  // A row for the log, whatever ended the track.
+  auto logRow = [&](const std::string& status) {
+    if (!logOn_) return;
+    const auto& jitter = ripper_.JitterLog();
+    std::vector<std::string> lines(jitter.begin() + static_cast<long>(std::min(jitterBefore, jitter.size())),
+                                   jitter.end());
+    const verify::TTrackChecksums none(0, false, false);
+    log_.AddTrack(disc_->Row(number, proof ? proof->Sums() : none, name, status, ripper_.JitterErrorCount(),
+                             lines, converted));
+  };
   {
     ProgressWitness witness(ripper_);
     TrackTagsInRipper inFile(ripper_, output, tags);
-    ripper_.RipTrack(trackIndex + 1, name);
-    if (!witness.Reported())
-      throw ETrackNotRead("The drive refused to read track " + std::to_string(trackIndex + 1));
+    struct ProofInRipper {
+      TCDRIP& ripper;
+      ~ProofInRipper() { ripper.TrackProof = nullptr; }
+    } proofInRipper{ripper_};
+    ripper_.TrackProof = proof ? &*proof : nullptr;
+    try {
+      ripper_.RipTrack(trackIndex + 1, name);
+      if (!witness.Reported())
+        throw ETrackNotRead("The drive refused to read track " + std::to_string(trackIndex + 1));
+    } catch (const ETrackNotRead&) {
+      throw;  // nothing was read: no row
+    } catch (const std::exception& e) {
+      logRow(e.what());
+      throw;
+    }
   }
 
   // The cancelled partial file is tagged too.
@@ -235,5 +282,81 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
     tagger_.Save();
     if (!tagger_.Saved()) throw ETagNotWritten("Cannot write the ID3 tag into " + name);
   }
-  host_.SetRowStatus(row, host_.Cancelled() ? "Cancelled" : "OK", name);
+  const std::string status = host_.Cancelled() ? "Cancelled" : "OK";
+  host_.SetRowStatus(row, status, name);
+  logRow(status);
+  if (logOn_) host_.TrackVerified(row, log_.Tracks().back().Verification.Text());
+}
+
+namespace {
+
+std::string outputFormatName(TRunOutput output) {
+  switch (output) {
+    case TRunOutput::Mp3: return "MP3";
+    case TRunOutput::Raw: return "raw PCM";
+    case TRunOutput::Flac: return "FLAC";
+    case TRunOutput::Wav: break;
+  }
+  return "WAV";
+}
+
+}  // namespace
+
+void TExtractionRun::startLog(TRunOutput output) {
+  std::vector<verify::TTocTrack> toc;
+  for (int i = 0; i < ripper_.Tracks().Count(); ++i) {
+    const TTrack& t = ripper_.Tracks().Objects(i);
+    toc.push_back({t.TrackNum, t.StartSector, t.EndSector, ripper_.IsAudioTrack(i)});
+  }
+  disc_ = std::make_unique<verify::TDiscProof>(toc, offset_);
+  log_ = verify::TRipLog{};
+  logName_.clear();
+  logOn_ = MoreSettings.RipLog;
+  album_.clear();
+  for (int row = 0; row < host_.RowCount() && album_.empty(); ++row)
+    if (host_.RowChecked(row)) album_ = host_.RowTags(row).Album;
+  if (!logOn_) return;
+  disc_->StartLookUp(AccurateRipServer());
+
+  log_.DriveName = ripper_.DriveName();
+  log_.ReadOffset = offset_;
+  log_.OffsetKnown = offsetKnown_;
+  log_.Image = image_;
+  log_.Toc = toc;
+  log_.DiscId = ripper_.DiscID();
+  log_.NamesSource = host_.NamesSource();
+  log_.OutputFormat = outputFormatName(output);
+  const TFormatShape shape = FormatShape(ripper_.OutputFormat());
+  const std::string samples = std::to_string(shape.SampleRate) + " Hz, " + (shape.Channels == 1 ? "mono" : "stereo");
+  if (output == TRunOutput::Mp3 && ripper_.Coder()) {
+    const TLameCoder& c = *ripper_.Coder();
+    log_.OutputSettings = std::to_string(c.Bitrate()) + " kbit/s" +
+                          (c.EnableVBR() ? " VBR (to " + std::to_string(c.MaxBitrate()) + " kbit/s, quality " +
+                                               std::to_string(c.VBRQuality()) + ")"
+                                         : std::string(" CBR")) +
+                          ", " + std::to_string(c.SampleRate()) + " Hz, from " + samples;
+  } else if (output == TRunOutput::Flac) {
+    log_.OutputSettings = "level " + std::to_string(MoreSettings.FlacLevel) + ", " + samples;
+  } else {
+    log_.OutputSettings = samples + ", 16 bit";
+  }
+}
+
+void TExtractionRun::finishLog(bool failed, const std::string& error) {
+  if (host_.Cancelled()) disc_->CancelLookUp();  // the user is not kept waiting for the answer
+  if (!logOn_) return;
+  if (log_.Tracks().empty() && !failed) return;  // nothing ripped, nothing to prove
+  log_.Lookup = disc_->Lookup();
+  if (host_.Cancelled()) log_.SetCancelled();
+  if (failed) log_.AddError(error.empty() ? "The run ended with an error" : error);
+  const std::string name = verify::RipLogFileName(settings_.OutDir, album_, ripper_.DiscID());
+  try {
+    CreateRunFolders(RunOutputFolder(settings_.OutDir), name);
+    log_.Write(name);
+  } catch (const platform::OutputFileError& e) {
+    throw std::runtime_error("Cannot write the rip log " + e.name() + ": " + e.reason());
+  } catch (const std::exception& e) {
+    throw std::runtime_error("Cannot write the rip log " + name + ": " + e.what());
+  }
+  logName_ = name;
 }

@@ -6,16 +6,25 @@
 // level is MoreSettings.FlacLevel. Toolkit-free; the extraction window and tessaly-rip both
 // drive it.
 //
+// Every track's samples pass through a proof (verify/): the drive's read offset is corrected
+// and the CRC32 and AccurateRip checksums are taken as it is read. With MoreSettings.RipLog the
+// disc is looked up in the AccurateRip database while the tracks are read, each track's
+// verification goes to the host, and a rip log is written beside the files at the end.
+//
 // Usage: implement TExtractionHost (the rows, the labels, the question, the end), then
-// TExtractionRun(host, ripper, tagger, settings).Perform(output) once. Perform returns the
+// TExtractionRun(host, ripper, tagger, settings), SetReadOffset, Perform(output) once. Perform returns the
 // modal result (1 OK, 2 Cancel); an error that ends the run is raised after the end-of-run
 // steps (host.Finish included) have run.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "tags/TrackTags.h"
+#include "verify/DiscProof.h"
+#include "verify/RipLog.h"
 
 class TCDRIP;
 class TMP3Info;
@@ -63,6 +72,14 @@ class TExtractionHost {
   virtual void ResetProgress() = 0;
   virtual void OpenFolder(const std::string& folder) = 0;
   virtual void Finish(int modalResult) = 0;
+
+  // With the rip log on: a row's verification ("Accurately ripped (confidence N) [v2]"...),
+  // after its status; and, before Finish, the run's summary line ("All tracks accurately
+  // ripped"...) once the log is written. Nothing by default.
+  virtual void TrackVerified(int /*row*/, const std::string& /*text*/) {}
+  virtual void RunSummary(const std::string& /*text*/) {}
+  // Where the names came from, for the log ("cdplayer.ini", "CD-Text", "MusicBrainz"...).
+  virtual std::string NamesSource() const { return {}; }
 };
 
 // A track the drive would not open for reading: no file was written, and an older file of
@@ -95,13 +112,36 @@ class TExtractionRun {
   TExtractionRun(TExtractionHost& host, TCDRIP& ripper, TMP3Info& tagger, TMP3Settings& settings)
       : host_(host), ripper_(ripper), tagger_(tagger), settings_(settings) {}
 
+  // The drive's read offset in samples (signed), whether somebody set it for this drive, and
+  // whether the disc is an image (no drive, no paranoia). Unset: 0, not known, a drive.
+  void SetReadOffset(int32_t samples, bool known, bool image) {
+    offset_ = samples;
+    offsetKnown_ = known;
+    image_ = image;
+  }
+
   int Perform(TRunOutput output);
 
   int LastAnswer() const { return lastAnswer_; }
   const std::string& LastName() const { return lastName_; }  // the last file name built
+  // The last run's log (its rows, look-up and summary) and the file it went to ("" when none
+  // was written: the log off, or nothing ripped).
+  const verify::TRipLog& RipLog() const { return log_; }
+  const std::string& RipLogName() const { return logName_; }
 
  private:
   void extractRow(int row, int ordinal, int total, TRunOutput output);
+  void startLog(TRunOutput output);
+  void finishLog(bool failed, const std::string& error);
+
+  int32_t offset_ = 0;
+  bool offsetKnown_ = false;
+  bool image_ = false;
+  bool logOn_ = false;
+  std::unique_ptr<verify::TDiscProof> disc_;
+  verify::TRipLog log_;
+  std::string logName_;
+  std::string album_;
 
   TExtractionHost& host_;
   TCDRIP& ripper_;

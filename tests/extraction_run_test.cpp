@@ -151,7 +151,8 @@ TEST_F(ExtractionRunTest, TickedRowsOnlyInListOrderWithStatusLinesAndOneFolderOp
   tick({0, 2});
   ASSERT_EQ(perform(), 1);
 
-  EXPECT_EQ(filesIn(out), (std::set<std::string>{"Track01.wav", "Track03.wav"}));
+  // The rip log beside the files, named by the disc ID when there is no album title.
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"Track01.wav", "Track03.wav", ripper_->DiscID() + ".log"}));
   EXPECT_TRUE(readFile(out / "Track01.wav").substr(44) == sectors(0, 150));
   EXPECT_TRUE(readFile(out / "Track03.wav").substr(44) == sectors(250, 120));
   EXPECT_EQ(host.statuses(), (std::vector<std::string>{"OK", "--", "OK", "--"}));
@@ -193,7 +194,8 @@ TEST_F(ExtractionRunTest, NamesTrimBlanksMakeSubfoldersAndStayInsideTheOutputFol
   Settings.OutDir = "  " + out.string() + "/ ";  // blanks and a trailing "/" change nothing
   ASSERT_EQ(perform(TRunOutput::Mp3), 1);
   EXPECT_EQ(filesIn(out), (std::set<std::string>{"Blank Ends.mp3", "Album/", "Album/Disc 1/", "Album/Disc 1/Song.mp3",
-                                                 "escape.mp3", "Track04.mp3", "abs/", "abs/x.mp3", "Album.mp3"}));
+                                                 "escape.mp3", "Track04.mp3", "abs/", "abs/x.mp3", "Album.mp3",
+                                                 ripper_->DiscID() + ".log"}));
   EXPECT_FALSE(fs::exists(tmp / "escape.mp3"));
   EXPECT_EQ(host.statuses(), (std::vector<std::string>(6, "OK")));
   // The status line and the tag keep the title as it is.
@@ -546,7 +548,8 @@ TEST_F(ExtractionRunTest, TheNamePatternMakesFoldersOfTheAlbumValuesInsideTheOut
   host.tags[1] = host.tags[0];
   host.rows[1].caption = "Shoot / To Thrill";
   ASSERT_EQ(perform(TRunOutput::Flac), 1);
-  EXPECT_EQ(filesIn(out), (std::set<std::string>{"AC-DC/", "AC-DC/Back in Black/", "AC-DC/Back in Black/01 Hells Bells.flac",
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"Back in Black.log", "AC-DC/", "AC-DC/Back in Black/",
+                                                 "AC-DC/Back in Black/01 Hells Bells.flac",
                                                  "AC-DC/Back in Black/02 Shoot/", "AC-DC/Back in Black/02 Shoot/To Thrill.flac",
                                                  "Unknown Artist/", "Unknown Artist/Unknown Album/",
                                                  "Unknown Artist/Unknown Album/03 Track03.flac"}));

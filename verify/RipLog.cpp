@@ -80,7 +80,8 @@ std::string TRipLog::Text() const {
   line();
   line("Drive: " + DriveName);
   std::string offset = (ReadOffset > 0 ? "+" : "") + std::to_string(ReadOffset) + " samples";
-  if (Image) offset += " (a disc image carries no drive offset)";
+  if (Image && ReadOffset == 0) offset += " (a disc image carries no drive offset)";
+  else if (Image) offset += " (given for the image)";
   else if (!OffsetKnown && ReadOffset == 0) offset += " (not set). " + OffsetUnknownNote();
   line("Read offset: " + offset);
   line(std::string("Read mode: ") + (Image ? "image" : "paranoia full mode"));
