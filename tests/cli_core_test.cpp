@@ -137,9 +137,15 @@ class CliCore : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = Settings;
+    savedMore_ = MoreSettings;
+    // The rip log is the one-track run's alone (tessaly-rip takes that run when it is on).
+    MoreSettings.RipLog = false;
     platform::SetProcessMessagesHook(nullptr);
   }
-  void TearDown() override { Settings = saved_; }
+  void TearDown() override {
+    Settings = saved_;
+    MoreSettings = savedMore_;
+  }
 
   // Rips the scripted disc into `dir`, one track at a time (jobs 0) or on `jobs` encoders.
   // refuseAfter: how many tracks the drive reads before it refuses to open the next (0: none).
@@ -201,6 +207,7 @@ class CliCore : public ::testing::Test {
 
  private:
   TMP3Settings saved_;
+  TMoreSettings savedMore_;
 };
 
 TEST_F(CliCore, OnSeveralEncodersTheRunShowsAndWritesWhatOneTrackAtATimeDoes) {
