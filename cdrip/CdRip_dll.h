@@ -88,8 +88,28 @@ CDEX_ERR CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t abort);
 int32_t CR_GetPercentCompleted(void);
 /* first: LSN of the last damaged sector; second: its offset from the range's start, sectors. */
 void CR_GetLastJitterErrorPosition(int32_t* first, int32_t* second);
+/* Why the last CR_OpenRipper or CR_PlayTrack was refused, when the library knows more than
+ * its status: "The disc was changed: list it again" when the drive's disc is no longer the one
+ * listed (the listing is then dropped; CR_ReadToc lists the new one). Copies at most size - 1
+ * bytes and a NUL; returns the length, 0 when nothing is known. */
+int32_t CR_GetRipperProblem(char* text, int32_t size);
+/* The number of sectors of the open range that came back unread or unverified so far (each
+ * counted once; reads ahead of or beyond the range do not count); first and last: the first
+ * and the last of them, -1 when there is none. CR_GetNumberOfJitterErrors gives the same count. */
+int32_t CR_GetDamagedSectors(int32_t* first, int32_t* last);
 int32_t CR_GetNumberOfJitterErrors(void);
 CDEX_ERR CR_CloseRipper(void);
+
+/* How many times a drive's sector is retried before it is given up, left silent and counted
+ * as damaged (0..1000; 20 unless set). */
+void CR_SetReadRetries(int32_t retries);
+/* Called from inside CR_RipChunk (and CR_OpenRipper) while a drive is read and retried,
+ * every 40 ms at most, on the caller's thread: the place to run the event loop and hear a
+ * cancel. A non-zero result ends the read at once: CR_RipChunk returns 1 with no bytes, the
+ * chunk's partial audio is dropped, and every later CR_RipChunk of the range returns 1. Null
+ * (the default) asks nothing. */
+typedef int32_t (*CR_ABORTCALLBACK)(void* user);
+void CR_SetAbortCallback(CR_ABORTCALLBACK callback, void* user);
 
 /* Plays track trackNum (1-based) of the selected drive to the track's end, digitally through
  * the desktop's sound server, from a playback thread of the library; returns at once. 1 for a

@@ -13,6 +13,7 @@
 #include <stdlib.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <limits.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -31,6 +32,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,22 @@ constexpr int32_t kVersion = 115;
 constexpr int kSectorBytes = CDIO_CD_FRAMESIZE_RAW;  // 2352
 constexpr int kChunkSectors = 27;                     // about a third of a second per chunk
 
+void clearSuspectTarget();
+
+// One reading of a range's first sectors by a paranoia of its own (see startVerified).
+struct Attempt {
+  Attempt() = default;
+  Attempt(const Attempt&) = delete;
+  Attempt& operator=(const Attempt&) = delete;
+  ~Attempt() {
+    if (paranoia) cdio_paranoia_free(paranoia);
+  }
+  cdrom_paranoia_t* paranoia = nullptr;
+  std::vector<int16_t> pcm;   // the sectors paranoia returned, stereo
+  std::vector<bool> lost;     // per sector: nothing came back
+  std::set<int32_t> suspect;  // sectors paranoia skipped or could not read, in the range
+};
+
 // One open extraction.
 struct Ripper {
   Ripper() = default;
@@ -52,6 +70,7 @@ struct Ripper {
   ~Ripper() {
     if (soxr) soxr_delete(soxr);
     if (paranoia) cdio_paranoia_free(paranoia);
+    clearSuspectTarget();
     // The cdio handle belongs to the drive, so only the cdda layer goes here.
     if (cdda) cdio_cddap_close_no_free_cdio(cdda);
   }
@@ -70,6 +89,16 @@ struct Ripper {
   std::vector<int16_t> pending;  // converted samples not yet delivered
   size_t pendingPos = 0;         // in samples
   int32_t bufferSize = 0;
+  // Sectors of the range paranoia reported trouble in and has not returned yet.
+  std::set<int32_t> suspect;
+  // Sectors of the range that came back unread or unverified: how many, the first, the last.
+  int32_t damaged = 0, damagedFirst = -1, damagedLast = -1;
+  // The range's first sectors, read and cross-checked when the ripper was opened.
+  std::vector<int16_t> lead;
+  std::vector<bool> leadLost;
+  bool inDoubt = false;         // since a skip, until paranoia agrees with the drive again
+  std::vector<int16_t> direct;  // sectors read past paranoia while in doubt
+  bool aborted = false;  // the abort callback ended a read: the range is over
 };
 
 std::vector<std::string> g_added;
@@ -79,6 +108,8 @@ bool g_initialised = false;
 std::unique_ptr<Ripper> g_ripper;
 
 // Paranoia reports through a plain function pointer, so its findings land here.
+std::set<int32_t>* g_suspect = nullptr;  // the reading's set of troubled sectors
+void clearSuspectTarget() { g_suspect = nullptr; }
 int32_t g_jitterCount = 0;
 int32_t g_lastJitterFirst = 0, g_lastJitterSecond = 0;
 bool g_jitterInChunk = false;
@@ -113,6 +144,39 @@ std::string identify(Drive& d) {
   return text;
 }
 
+// The device number of a block or character device node; 0 for anything else.
+dev_t deviceNumber(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !(S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) return 0;
+  return st.st_rdev;
+}
+
+// The kernel's own name of a device reached through a link (/dev/cdrom -> /dev/sr0).
+std::string kernelName(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (!realpath(path.c_str(), resolved)) return path;
+  const std::string real = resolved;
+  return real.rfind("/dev/", 0) == 0 && deviceNumber(real) == deviceNumber(path) ? real : path;
+}
+
+// Why the device cannot be opened when the reason is a permission; empty otherwise.
+std::string permissionProblem(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    close(fd);
+    return {};
+  }
+  if (errno != EACCES && errno != EPERM) return {};
+  std::string text = "No permission to read " + path;
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) {
+    const group* g = getgrgid(st.st_gid);
+    const std::string name = g && g->gr_name ? g->gr_name : std::to_string(st.st_gid);
+    text += " (owned by group " + name + "): add your user to that group";
+  }
+  return text;
+}
+
 void addDrive(const std::string& path, bool image) {
   Drive d;
   d.path = path;
@@ -125,51 +189,203 @@ void addDrive(const std::string& path, bool image) {
   g_drives.push_back(std::move(d));
 }
 
-void paranoiaCallback(long inpos, paranoia_cb_mode_t function) {
-  if (function != PARANOIA_CB_SKIP && function != PARANOIA_CB_READERR) return;
-  ++g_jitterCount;
-  g_jitterInChunk = true;
-  const int32_t sector = static_cast<int32_t>(inpos / CD_FRAMEWORDS);
-  g_lastJitterFirst = sector;
-  g_lastJitterSecond = g_ripper ? sector - g_ripper->first : 0;
+// Retries per sector before paranoia gives a sector up (CR_SetReadRetries).
+int32_t g_retries = 20;
+// Asked while a chunk is read (CR_SetAbortCallback); non-zero ends the read.
+CR_ABORTCALLBACK g_abortCallback = nullptr;
+void* g_abortUser = nullptr;
+bool g_abort = false;
+std::chrono::steady_clock::time_point g_lastAsked;
+// The cdda layer's own reader, which the abortable one below wraps.
+long (*g_cddaRead)(cdrom_drive_t*, void*, lsn_t, long) = nullptr;
+
+// Paranoia calls back on every read, retry and repair: the place to hear a cancel while a
+// sector is retried for many seconds.
+void askAbort() {
+  if (g_abort || !g_abortCallback) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - g_lastAsked < std::chrono::milliseconds(40)) return;
+  g_lastAsked = now;
+  if (g_abortCallback(g_abortUser) != 0) g_abort = true;
 }
 
-// Paranoia keeps its messages in a buffer; an error text there is a read that went wrong.
-void drainMessages(cdrom_drive_t* d, int32_t sector, int32_t rangeStart) {
-  if (char* m = cdio_cddap_messages(d)) cdio_cddap_free_messages(m);
-  if (char* e = cdio_cddap_errors(d)) {
-    cdio_cddap_free_messages(e);
-    ++g_jitterCount;
-    g_jitterInChunk = true;
-    g_lastJitterFirst = sector;
-    g_lastJitterSecond = sector - rangeStart;
+// Once aborted, every read fails with "no medium", the one error paranoia gives up on at
+// once, so the read in progress returns without further retries.
+long abortableRead(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
+  askAbort();
+  if (g_abort) {
+    errno = ENOMEDIUM;
+    return -1;
   }
+  errno = 0;
+  return g_cddaRead(d, p, begin, sectors);
+}
+
+// Reads ahead of the range, beyond it and cache flushes come back here too: only sectors
+// inside the range are noted, and they are judged when paranoia returns them (deliver).
+void paranoiaCallback(long inpos, paranoia_cb_mode_t function) {
+  askAbort();
+  // A read error paranoia recovers from by reading again is no damage; a skip is: paranoia
+  // gave up there and filled in what it had.
+  if (function != PARANOIA_CB_SKIP) return;
+  const int32_t sector = static_cast<int32_t>(inpos / CD_FRAMEWORDS);
+  if (g_suspect && g_ripper && sector >= g_ripper->first && sector <= g_ripper->last) g_suspect->insert(sector);
+}
+
+// Paranoia keeps its messages in a buffer; they are dropped, the callback told what matters.
+void drainMessages(cdrom_drive_t* d) {
+  if (char* m = cdio_cddap_messages(d)) cdio_cddap_free_messages(m);
+  if (char* e = cdio_cddap_errors(d)) cdio_cddap_free_messages(e);
 }
 
 void freeRipper() { g_ripper.reset(); }
 
-// The cdda layer and paranoia over a physical drive, positioned at the range's start.
-bool openParanoia(Ripper& r, Drive& d) {
-  r.cdda = cdio_cddap_identify_cdio(d.cdio.get(), CDDA_MESSAGE_LOGIT, nullptr);
-  if (!r.cdda || cdio_cddap_open(r.cdda) != 0) return false;
-  if (char* m = cdio_cddap_messages(r.cdda)) cdio_cddap_free_messages(m);
-  if (char* e = cdio_cddap_errors(r.cdda)) cdio_cddap_free_messages(e);
-  r.paranoia = cdio_paranoia_init(r.cdda);
-  if (!r.paranoia) return false;
-  // Full mode as cd-paranoia runs it: every check, but a hopeless sector is skipped and
-  // reported rather than retried for ever.
-  cdio_paranoia_modeset(r.paranoia, d.params.bJitterCorrection ? PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP
-                                                                : PARANOIA_MODE_DISABLE);
-  cdio_paranoia_seek(r.paranoia, r.first, SEEK_SET);
-  return true;
-}
-
-// A sector that could not be read: counted as damaged, with its place.
-void damagedSector(const Ripper& r, int32_t sector) {
-  ++g_jitterCount;
+// A sector of the range that came back unread, unverified or missing: counted once, with its
+// place.
+void damagedSector(Ripper& r, int32_t sector) {
+  ++r.damaged;
+  if (r.damagedFirst < 0) r.damagedFirst = sector;
+  r.damagedLast = sector;
+  g_jitterCount = r.damaged;
   g_jitterInChunk = true;
   g_lastJitterFirst = sector;
   g_lastJitterSecond = sector - r.first;
+}
+
+// Reads one sector past paranoia; false when the drive cannot read it.
+bool readDirect(Ripper& r, int32_t sector, int16_t* out) {
+  return cdio_cddap_read(r.cdda, out, sector, 1) == 1 && !g_abort;
+}
+
+// Paranoia's sector `sector` (null: nothing came back) as it goes into the output. After a
+// skip paranoia fills in a stretch it could not verify, longer than the sectors that were
+// really unreadable, and does not say how long: from the skip on, each sector is read again
+// directly until paranoia's data agrees with the drive's. A sector two direct reads agree on
+// is taken from them; one the drive cannot read, or that reads differently every time, is
+// damaged: counted once, with its place.
+const int16_t* deliver(Ripper& r, std::set<int32_t>& suspect, int32_t sector, const int16_t* data) {
+  if (!suspect.empty() && *suspect.begin() <= sector) {
+    if (!r.inDoubt) r.inDoubt = true;
+    suspect.erase(suspect.begin(), suspect.upper_bound(sector));
+  }
+  static const int16_t silence[kSectorBytes / 2] = {};
+  if (!r.inDoubt) {
+    if (data) return data;
+    damagedSector(r, sector);
+    return silence;
+  }
+  constexpr size_t kWords = kSectorBytes / 2;
+  constexpr int kReads = 4;
+  r.direct.resize(kWords * kReads);
+  int got = 0;
+  for (int i = 0; i < kReads; ++i) {
+    int16_t* at = r.direct.data() + static_cast<size_t>(got) * kWords;
+    if (!readDirect(r, sector, at)) break;
+    if (data && std::equal(at, at + kWords, data)) {
+      r.inDoubt = false;  // paranoia is back on firm ground
+      return data;
+    }
+    for (int j = 0; j < got; ++j)
+      if (std::equal(at, at + kWords, r.direct.data() + static_cast<size_t>(j) * kWords)) return at;
+    ++got;
+  }
+  damagedSector(r, sector);
+  return data ? data : silence;
+}
+
+int paranoiaMode(const Drive& d) {
+  // Full mode as cd-paranoia runs it: every check, but a hopeless sector is skipped and
+  // reported rather than retried for ever.
+  return d.params.bJitterCorrection ? PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP : PARANOIA_MODE_DISABLE;
+}
+
+// A fresh paranoia at the range's start that reads its first n sectors; false when aborted.
+bool readStart(Ripper& r, const Drive& d, Attempt& a, int32_t n) {
+  a.paranoia = cdio_paranoia_init(r.cdda);
+  if (!a.paranoia) return false;
+  cdio_paranoia_modeset(a.paranoia, paranoiaMode(d));
+  cdio_paranoia_seek(a.paranoia, r.first, SEEK_SET);
+  g_suspect = &a.suspect;
+  static const int16_t silence[kSectorBytes / 2] = {};
+  for (int32_t s = 0; s < n; ++s) {
+    const int16_t* data = cdio_paranoia_read_limited(a.paranoia, paranoiaCallback, g_retries);
+    drainMessages(r.cdda);
+    if (g_abort) return false;
+    a.lost.push_back(data == nullptr);
+    if (!data) data = silence;
+    a.pcm.insert(a.pcm.end(), data, data + kSectorBytes / 2);
+  }
+  return true;
+}
+
+// Two readings of a range's start agree when every sector both returned without trouble is
+// the same in both; a sector either one lost or skipped says nothing about the position.
+bool sameStart(const Attempt& a, const Attempt& b, int32_t first) {
+  const size_t n = std::min(a.lost.size(), b.lost.size());
+  constexpr size_t kWords = kSectorBytes / 2;
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t sector = first + static_cast<int32_t>(i);
+    if (a.lost[i] || b.lost[i] || a.suspect.count(sector) || b.suspect.count(sector)) continue;
+    if (!std::equal(a.pcm.begin() + static_cast<long>(i * kWords), a.pcm.begin() + static_cast<long>((i + 1) * kWords),
+                    b.pcm.begin() + static_cast<long>(i * kWords)))
+      return false;
+  }
+  return true;
+}
+
+// Paranoia places everything it reads relative to the first stretch that two reads agree on,
+// and takes that stretch's position from the read itself. When that read was off by a few
+// frames, every sample of the range is off by as many, with nothing reported. So the range's
+// first sectors are read by fresh paranoias until two agree, and reading goes on with one of
+// those two. Without jitter correction paranoia verifies nothing, and one reading is taken.
+bool startVerified(Ripper& r, const Drive& d) {
+  const int32_t n = std::min<int32_t>(kChunkSectors, r.last - r.first + 1);
+  constexpr int kMaxAttempts = 5;
+  std::vector<std::unique_ptr<Attempt>> tries;
+  const bool verify = d.params.bJitterCorrection != 0;
+  size_t chosen = 0;
+  bool agreed = !verify;
+  while (tries.size() < (verify ? kMaxAttempts : 1)) {
+    tries.push_back(std::make_unique<Attempt>());
+    if (!readStart(r, d, *tries.back(), n)) {
+      g_suspect = nullptr;
+      if (!g_abort) return false;
+      r.aborted = true;
+      return true;
+    }
+    for (size_t i = 0; i + 1 < tries.size() && !agreed; ++i)
+      if (sameStart(*tries[i], *tries.back(), r.first)) {
+        chosen = i;
+        agreed = true;
+      }
+    if (agreed) break;
+  }
+  Attempt& a = *tries[chosen];
+  r.paranoia = std::exchange(a.paranoia, nullptr);
+  r.lead = std::move(a.pcm);
+  r.leadLost = std::move(a.lost);
+  // Its skips reach beyond the sectors it returned: they stay with the range.
+  r.suspect = std::move(a.suspect);
+  // No two readings agreed: the start is not known to be right, and that is said.
+  if (!agreed) r.suspect.insert(r.first);
+  g_suspect = &r.suspect;
+  return true;
+}
+
+// The cdda layer over a physical drive, and a verified start of the range.
+bool openParanoia(Ripper& r, Drive& d) {
+  // Messages are forgotten, not kept: the callback says what matters, and a log kept by the
+  // cdda layer grows with every retry of a bad sector.
+  r.cdda = cdio_cddap_identify_cdio(d.cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr);
+  if (!r.cdda || cdio_cddap_open(r.cdda) != 0) return false;
+  cdio_cddap_verbose_set(r.cdda, CDDA_MESSAGE_FORGETIT, CDDA_MESSAGE_FORGETIT);
+  // The cdda layer guesses the byte order from audio it reads at the tracks' starts; when
+  // those are unreadable it guesses again before every read, each time through every retry.
+  // Drives deliver audio little-endian.
+  if (r.cdda->bigendianp < 0) r.cdda->bigendianp = 0;
+  g_cddaRead = r.cdda->read_audio;
+  r.cdda->read_audio = abortableRead;
+  return startVerified(r, d);
 }
 
 // Why the selected drive's last CR_ReadToc found no readable disc; empty when nothing more is
@@ -199,6 +415,28 @@ Drive* active() {
 void closeCdio(Drive& d) { d.cdio.reset(); }
 
 bool ripperOpen() { return g_ripper != nullptr; }
+
+std::string g_ripperProblem;
+
+bool refuseChangedDisc(Drive& d) {
+  g_ripperProblem.clear();
+  if (d.image || d.toc.empty()) return false;
+  // A table of contents read afresh through a handle of its own (libcdio keeps the one it
+  // read first): a disc swapped since the listing has another one, or none at all.
+  std::vector<TOCENTRY> now;
+  if (CdIo_t* p = cdio_open(d.path.c_str(), DRIVER_DEVICE)) {
+    now = readTocEntries(p);
+    cdio_destroy(p);
+  }
+  const auto same = [](const TOCENTRY& a, const TOCENTRY& b) {
+    return a.dwStartSector == b.dwStartSector && a.btFlag == b.btFlag;
+  };
+  if (now.size() == d.toc.size() && std::equal(now.begin(), now.end(), d.toc.begin(), same)) return false;
+  g_ripperProblem = "The disc was changed: list it again";
+  closeCdio(d);
+  d.toc.clear();
+  return true;
+}
 
 CdIo_t* openDriveHandle(Drive& d) {
   if (d.trayOpen) return nullptr;
@@ -252,6 +490,15 @@ void convert(Ripper& r, const int16_t* in, size_t frames) {
   }
 }
 
+// An abort in the middle of a chunk: what the chunk added is dropped, and the range is over.
+CDEX_ERR abortChunk(Ripper& r, size_t pendingBefore, int32_t chunkStart, int64_t deliveredBefore) {
+  r.aborted = true;
+  r.pending.resize(pendingBefore);
+  r.framesDelivered = deliveredBefore;
+  r.next = chunkStart;
+  return CDEX_ERROR;
+}
+
 void finishSource(Ripper& r) {
   r.sourceDone = true;
   if (r.soxr) convert(r, nullptr, 0);
@@ -294,11 +541,31 @@ CDEX_ERR CR_Init(void) {
   if (g_initialised) return CDEX_OK;
   cdio_loglevel_default = CDIO_LOG_ERROR;
   cdio_log_set_handler(logHandler);
+  // One drive is one device, whatever names lead to it (/dev/cdrom beside /dev/sr0): known by
+  // its device number, shown by the kernel's name.
+  auto addDevice = [](const std::string& path) {
+    const std::string name = kernelName(path);
+    const dev_t rdev = deviceNumber(name);
+    const bool known = std::any_of(g_drives.begin(), g_drives.end(), [&](const Drive& d) {
+      return d.path == name || (rdev != 0 && !d.image && deviceNumber(d.path) == rdev);
+    });
+    if (!known) addDrive(name, false);
+  };
   if (char** devs = cdio_get_devices(DRIVER_DEVICE)) {
-    for (char** p = devs; *p; ++p) addDrive(*p, false);
+    for (char** p = devs; *p; ++p) addDevice(*p);
     cdio_free_device_list(devs);
   }
+  // libcdio passes over a drive it may not open; it is listed all the same, so that the user
+  // hears why it cannot be read instead of finding no drive at all.
+  for (int n = 0; n < 28; ++n) {
+    const std::string path = "/dev/sr" + std::to_string(n);
+    if (deviceNumber(path) != 0 && permissionProblem(path).size() > 0) addDevice(path);
+  }
   for (const auto& path : g_added) {
+    if (!isImagePath(path) && deviceNumber(path) != 0) {
+      addDevice(path);
+      continue;
+    }
     const bool known = std::any_of(g_drives.begin(), g_drives.end(),
                                    [&](const Drive& d) { return d.path == path; });
     if (!known) addDrive(path, isImagePath(path));
@@ -343,6 +610,7 @@ CDEX_ERR CR_ReadToc(void) {
   if (!d->image) closeCdio(*d);
   if (!openCdio(*d)) {
     if (d->image && !d->trayOpen) g_tocProblem = g_openProblem;
+    if (!d->image) g_tocProblem = permissionProblem(d->path);
     return CDEX_ERROR;
   }
   std::vector<TOCENTRY> toc = readTocEntries(d->cdio.get());
@@ -357,7 +625,17 @@ CDEX_ERR CR_ReadToc(void) {
     return CDEX_ERROR;
   }
   d->toc = std::move(toc);
+  // The disc now listed is the one in the drive: a change before this read is old news.
+  if (!d->image) cdio_get_media_changed(d->cdio.get());
   return CDEX_OK;
+}
+
+int32_t CR_GetRipperProblem(char* text, int32_t size) {
+  if (text && size > 0) {
+    std::strncpy(text, g_ripperProblem.c_str(), static_cast<size_t>(size) - 1);
+    text[size - 1] = '\0';
+  }
+  return static_cast<int32_t>(g_ripperProblem.size());
 }
 
 int32_t CR_GetTocProblem(char* text, int32_t size) {
@@ -404,7 +682,7 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
     const auto last = static_cast<int32_t>(d->toc[i + 1].dwStartSector) - 1;
     if (d->toc[i].btFlag != CR_FLAG_AUDIO && first <= endSector && startSector <= last) return CDEX_ERROR;
   }
-  if (!openCdio(*d)) return CDEX_ERROR;
+  if (refuseChangedDisc(*d) || !openCdio(*d)) return CDEX_ERROR;
   stopPlayback();  // the drive cannot play and be read at once
 
   g_ripper = std::make_unique<Ripper>();
@@ -412,6 +690,8 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
   r->first = startSector;
   r->last = endSector;
   r->next = startSector;
+  g_abort = false;
+  g_lastAsked = {};
   if (d->image) {
     // An image cannot jitter: its sectors are read directly, whatever the jitter flag says,
     // and paranoia's verification (most of a rip's time) is left to physical drives.
@@ -474,15 +754,28 @@ CDEX_ERR CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*abort*/) {
       convert(*r, raw, static_cast<size_t>(n) * 588);
       r->next += n;
     } else {
+      if (r->aborted) return CDEX_ERROR;
+      // What this chunk adds is dropped again if the chunk is aborted half way.
+      const size_t before = r->pending.size();
+      const int32_t chunkStart = r->next;
+      const int64_t deliveredBefore = r->framesDelivered;
       for (int32_t s = 0; s < n; ++s) {
-        const int16_t* data = cdio_paranoia_read(r->paranoia, paranoiaCallback);
-        drainMessages(r->cdda, r->next, r->first);
-        static const int16_t silence[kSectorBytes / 2] = {};
-        if (!data) {
-          // Nothing came back for this sector: it is counted as damaged and left silent.
-          damagedSector(*r, r->next);
-          data = silence;
+        const size_t lead = static_cast<size_t>(r->next - r->first);
+        if (lead < r->leadLost.size()) {
+          // Read and cross-checked when the ripper was opened.
+          const int16_t* data = r->lead.data() + lead * (kSectorBytes / 2);
+          data = deliver(*r, r->suspect, r->next, r->leadLost[lead] ? nullptr : data);
+          if (g_abort) return abortChunk(*r, before, chunkStart, deliveredBefore);
+          convert(*r, data, 588);
+          ++r->next;
+          continue;
         }
+        const int16_t* data = cdio_paranoia_read_limited(r->paranoia, paranoiaCallback, g_retries);
+        drainMessages(r->cdda);
+        if (g_abort) return abortChunk(*r, before, chunkStart, deliveredBefore);
+        // Nothing back for this sector: counted as damaged and left silent.
+        data = deliver(*r, r->suspect, r->next, data);
+        if (g_abort) return abortChunk(*r, before, chunkStart, deliveredBefore);
         convert(*r, data, 588);
         ++r->next;
       }
@@ -516,6 +809,20 @@ void CR_GetLastJitterErrorPosition(int32_t* first, int32_t* second) {
 }
 
 int32_t CR_GetNumberOfJitterErrors(void) { return g_jitterCount; }
+
+int32_t CR_GetDamagedSectors(int32_t* first, int32_t* last) {
+  const Ripper* r = g_ripper.get();
+  if (first) *first = r ? r->damagedFirst : -1;
+  if (last) *last = r ? r->damagedLast : -1;
+  return r ? r->damaged : 0;
+}
+
+void CR_SetReadRetries(int32_t retries) { g_retries = std::clamp<int32_t>(retries, 0, 1000); }
+
+void CR_SetAbortCallback(CR_ABORTCALLBACK callback, void* user) {
+  g_abortCallback = callback;
+  g_abortUser = user;
+}
 
 CDEX_ERR CR_CloseRipper(void) {
   if (!g_ripper) return CDEX_ERROR;

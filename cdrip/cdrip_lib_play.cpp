@@ -66,7 +66,7 @@ CDEX_ERR CR_PlayTrack(int32_t trackNum) {
   if (entry.btFlag != CR_FLAG_AUDIO) return CDEX_ERROR;
   const auto first = static_cast<int32_t>(entry.dwStartSector);
   const auto last = static_cast<int32_t>(d->toc[static_cast<size_t>(trackNum)].dwStartSector) - 1;
-  if (last < first) return CDEX_ERROR;
+  if (last < first || refuseChangedDisc(*d)) return CDEX_ERROR;
 
   stopPlayback();
   CdIo_t* handle = openDriveHandle(*d);
