@@ -71,6 +71,11 @@ void closeCdio(Drive& d);
 bool ripperOpen();
 // Stops playback of any drive; called before a drive change, an extraction and de-init.
 void stopPlayback();
+// Why the last extraction or playback was refused, for CR_GetRipperProblem.
+extern std::string g_ripperProblem;
+// Whether a device's disc differs from the one listed (a table of contents read afresh); if
+// so the listing is dropped and g_ripperProblem says "The disc was changed: list it again".
+bool refuseChangedDisc(Drive& d);
 
 // --- disc images (cdrip_image.cpp) ---
 

@@ -125,6 +125,24 @@ CDEX_ERR CR_CloseRipper(void) {
   fake::log("CR_CloseRipper");
   return CDEX_OK;
 }
+int32_t CR_GetDamagedSectors(int32_t* first, int32_t* last) {
+  fake::log("CR_GetDamagedSectors");
+  if (first) *first = g_script.damagedFirst;
+  if (last) *last = g_script.damagedLast;
+  return g_script.jitterErrors;
+}
+int32_t CR_GetRipperProblem(char* text, int32_t size) {
+  if (text && size > 0) {
+    std::strncpy(text, g_script.ripperProblem.c_str(), static_cast<size_t>(size) - 1);
+    text[size - 1] = '\0';
+  }
+  return static_cast<int32_t>(g_script.ripperProblem.size());
+}
+void CR_SetReadRetries(int32_t retries) { g_script.retries = retries; }
+void CR_SetAbortCallback(CR_ABORTCALLBACK callback, void* user) {
+  g_script.abortCallback = callback;
+  g_script.abortUser = user;
+}
 CDEX_ERR CR_PlayTrack(int32_t trackNum) {
   g_script.playArgs.push_back(trackNum);
   return CDEX_OK;

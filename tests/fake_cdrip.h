@@ -38,6 +38,7 @@ struct Script {
   std::vector<Chunk> chunks;  // delivered in order; past the end, empty chunks of status 4
   size_t nextChunk = 0;
   int32_t jitterErrors = 0;
+  int32_t damagedFirst = -1, damagedLast = -1;  // CR_GetDamagedSectors
   int32_t percent = 0;
   std::vector<int32_t> playPositions;  // second values of CR_GetPlayPosition, in order
   size_t nextPosition = 0;
@@ -46,6 +47,10 @@ struct Script {
   CDROMPARAMS lastSetParams{};
   std::vector<int32_t> pauseArgs, ejectArgs, playArgs;
   std::function<void(size_t chunkIndex)> onChunk;  // runs inside CR_RipChunk
+  std::string ripperProblem;                      // CR_GetRipperProblem
+  int32_t retries = 20;                           // CR_SetReadRetries
+  CR_ABORTCALLBACK abortCallback = nullptr;       // CR_SetAbortCallback
+  void* abortUser = nullptr;
 };
 
 Script& script();
