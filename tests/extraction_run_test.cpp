@@ -82,6 +82,10 @@ class RecordingHost : public TExtractionHost {
     finished = modalResult;
     events.push_back("finish");
   }
+  void TrackVerified(int row, const std::string& text) override {
+    events.push_back("verified " + std::to_string(row) + " " + text);
+  }
+  void RunSummary(const std::string& text) override { events.push_back("summary " + text); }
 
   std::vector<std::string> statuses() const {
     std::vector<std::string> s;
@@ -161,7 +165,10 @@ TEST_F(ExtractionRunTest, TickedRowsOnlyInListOrderWithStatusLinesAndOneFolderOp
                                                        "To " + (out / "Track03.wav").string()}));
   // The progress reached the front end's handler, then the end of the run set it back.
   EXPECT_EQ(host.ripPercent, 0);
-  EXPECT_EQ(host.events, (std::vector<std::string>{"status 0 OK", "status 2 OK", "reset", "open", "finish"}));
+  // Each row's verification after its status (no database here), the summary before the end.
+  EXPECT_EQ(host.events, (std::vector<std::string>{"status 0 OK", "verified 0 Not verified (the database could not be reached)", "status 2 OK",
+                                                   "verified 2 Not verified (the database could not be reached)",
+                                                   "reset", "open", "summary 2 tracks could not be verified", "finish"}));
   EXPECT_EQ(host.opened, (std::vector<std::string>{out.string() + "/"}));
   EXPECT_EQ(host.finished, 1);
   EXPECT_FALSE(ripper_->Encode);
@@ -287,6 +294,14 @@ TEST_F(ExtractionRunTest, CancelDuringAnMp3TrackKeepsATaggedDecodablePartAndOpen
   });
   ASSERT_EQ(perform(TRunOutput::Mp3), 2);
   EXPECT_EQ(host.statuses(), (std::vector<std::string>{"Cancelled", "earlier", "--"}));
+  // The log says so, and the host hears the summary before the run finishes.
+  const std::string log = readFile(out / (ripper_->DiscID() + ".log"));
+  EXPECT_NE(log.find("  Status: Cancelled\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("  The run was cancelled\n"), std::string::npos) << log;
+  EXPECT_EQ(host.events.back(), "finish");
+  ASSERT_GE(host.events.size(), 2u);
+  EXPECT_EQ(host.events[host.events.size() - 2].rfind("summary The run was cancelled", 0), 0u)
+      << host.events[host.events.size() - 2];
   EXPECT_FALSE(fs::exists(out / "Track02.mp3"));
   EXPECT_TRUE(host.opened.empty());
   EXPECT_EQ(host.ripPercent, 0);
@@ -350,7 +365,9 @@ TEST_F(ExtractionRunTest, AnErrorEndsTheRunAfterTheEndSteps) {
   EXPECT_THROW(perform(), std::exception);
   EXPECT_EQ(host.statuses(), (std::vector<std::string>{"OK", "--", "--"}));
   EXPECT_EQ(host.ripPercent, 0);
-  EXPECT_EQ(host.events, (std::vector<std::string>{"status 0 OK", "ask", "reset", "open", "finish"}));
+  // The log holds the error too: the track that failed and the summary.
+  EXPECT_EQ(host.events, (std::vector<std::string>{"status 0 OK", "verified 0 Not verified (the database could not be reached)", "ask", "reset", "open",
+                                                   "summary Errors occurred; 2 tracks could not be verified", "finish"}));
   EXPECT_EQ(host.opened, (std::vector<std::string>{out.string() + "/"}));
   EXPECT_EQ(host.finished, 1);
 
@@ -366,9 +383,11 @@ TEST_F(ExtractionRunTest, AnErrorEndsTheRunAfterTheEndSteps) {
   } catch (const EFCreateError& e) {
     EXPECT_EQ(std::string(e.what()), "Cannot create file " + (out / "Block" / "Song.wav").string());
   }
-  EXPECT_EQ(host.events, (std::vector<std::string>{"reset", "finish"}));
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"reset", "summary Errors occurred; 1 tracks could not be verified", "finish"}));
+  EXPECT_NE(readFile(out / (ripper_->DiscID() + ".log")).find("  Status: Cannot create file "), std::string::npos);
 
-  // An output folder that cannot exist: the error, and no folder to open.
+  // An output folder that cannot exist (nor can the log there): the error, and no folder to open.
   host.events.clear();
   host.rows = {host.rows[2]};
   Settings.OutDir = (out / "Block" / "sub").string();
@@ -382,7 +401,7 @@ TEST_F(ExtractionRunTest, AnErrorEndsTheRunAfterTheEndSteps) {
     host.events.clear();
     host.rows[0].index = index;
     EXPECT_ANY_THROW(perform()) << index;
-    EXPECT_EQ(host.events, (std::vector<std::string>{"reset", "finish"})) << index;
+    EXPECT_EQ(host.events, (std::vector<std::string>{"reset", "summary Errors occurred", "finish"})) << index;
   }
 }
 

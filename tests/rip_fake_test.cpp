@@ -18,6 +18,7 @@
 #include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "platform/events.h"
+#include "verify/TrackProof.h"
 #include "audio_tools.h"
 
 namespace {
@@ -547,6 +548,80 @@ TEST_F(RipFake, TheCoderFollowsTheOutputFormat) {
 }
 
 // The coder on its own.
+
+// With a proof, the loop writes and encodes what the proof makes of the chunks: the track's
+// samples moved by the read offset, from the sectors the proof names; unset, the drive's bytes.
+TEST_F(RipFake, AProofShiftsEveryChunkBeforeItIsWrittenOrEncoded) {
+  // Track 1000..1001 with offset +100 samples: the proof reads 1000..1002 and keeps
+  // bytes [400, 400 + 2 * 2352) of them.
+  const auto read = pattern(3 * 2352, 5);
+  const std::string kept(read.begin() + 400, read.begin() + 400 + 2 * 2352);
+  auto deliver = [&] {
+    fake::reset();
+    fake::script().drives = {fake::driveWithTracks({0, 1000, 2000}, 3000)};
+    fake::script().chunks = {{CDEX_OK, std::vector<uint8_t>(read.begin(), read.begin() + 3001), 50},
+                             {CDEX_RIPPING_DONE, std::vector<uint8_t>(read.begin() + 3001, read.end()), 100}};
+  };
+  deliver();
+  {
+    verify::TTrackProof proof(1000, 1001, 100, 3000, false, false);
+    ASSERT_EQ(proof.FirstSector(), 1000);
+    ASSERT_EQ(proof.LastSector(), 1002);
+    ripper->WriteWAV = true;
+    ripper->TrackProof = &proof;
+    ripper->RipSectors(1000, 1001, (tmp / "wav.wav").string());
+    const std::string wav = readFile(tmp / "wav.wav");
+    EXPECT_EQ(le32(wav, 40), kept.size());
+    EXPECT_TRUE(wav.substr(44) == kept);
+    EXPECT_TRUE(proof.Sums().Complete());
+  }
+
+  deliver();
+  fakelame::reset();
+  TLameCoder coder;
+  ripper->AttachCoder(&coder);
+  ripper->Encode = true;
+  {
+    verify::TTrackProof proof(1000, 1001, 100, 3000, false, false);
+    ripper->TrackProof = &proof;
+    ripper->RipSectors(1000, 1001, (tmp / "enc.wav").string());
+    std::string blocks;
+    for (const auto& b : fakelame::script().encodedBlocks) blocks += b;
+    EXPECT_TRUE(blocks == kept) << "the encoder gets the shifted samples, none lost";
+  }
+  ripper->Encode = false;
+
+  // Reads that end before the proof's last sector are not made whole with silence: the file
+  // stays short, and the sums say the track was not seen whole.
+  fake::script().chunks = {{CDEX_RIPPING_DONE, std::vector<uint8_t>(read.begin(), read.begin() + 3000), 100}};
+  fake::script().nextChunk = 0;
+  {
+    verify::TTrackProof proof(1000, 1001, 100, 3000, false, false);
+    ripper->TrackProof = &proof;
+    ripper->RipSectors(1000, 1001, (tmp / "short.wav").string());
+    EXPECT_EQ(readFile(tmp / "short.wav").size(), 44u + 3000u - 400u);
+    EXPECT_FALSE(proof.Sums().Complete());
+  }
+
+  // An offset past the disc's end reads nothing: no ripper is opened, the track is silence,
+  // and its progress is still reported.
+  const int opened = fake::count("CR_OpenRipper");
+  int reports = 0;
+  ripper->OnProgress = [&](TCDRIP&, uint16_t p) {
+    ++reports;
+    EXPECT_EQ(p, 100);
+  };
+  {
+    verify::TTrackProof proof(2990, 2999, 100000, 3000, false, true);
+    ASSERT_FALSE(proof.Reads());
+    ripper->TrackProof = &proof;
+    ripper->RipSectors(2990, 2999, (tmp / "beyond.wav").string());
+    EXPECT_EQ(fake::count("CR_OpenRipper"), opened);
+    EXPECT_TRUE(readFile(tmp / "beyond.wav").substr(44) == std::string(10 * 2352, '\0'));
+    EXPECT_EQ(reports, 1);
+  }
+  ripper->TrackProof = nullptr;
+}
 
 TEST(LameCoder, ValuesAtCreation) {
   fakelame::reset();
