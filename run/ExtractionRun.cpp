@@ -11,6 +11,7 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "app/globals.h"
@@ -18,6 +19,7 @@
 #include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
+#include "platform/events.h"
 #include "platform/output_file.h"
 #include "platform/unique_fd.h"
 #include "tags/NamePattern.h"
@@ -252,6 +254,7 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
     std::vector<std::string> lines(jitter.begin() + static_cast<long>(std::min(jitterBefore, jitter.size())),
                                    jitter.end());
     const verify::TTrackChecksums none(0, false, false);
+    waitForLookUp();  // the row's verdict needs the answer
     log_.AddTrack(disc_->Row(number, proof ? proof->Sums() : none, name, status, ripper_.JitterErrorCount(),
                              lines, converted));
   };
@@ -342,12 +345,23 @@ void TExtractionRun::startLog(TRunOutput output) {
   }
 }
 
+void TExtractionRun::waitForLookUp() {
+  // The answer may still be on its way: the front end's events go on meanwhile (a window
+  // repaints, a Cancel ends the wait).
+  while (!disc_->LookUpDone()) {
+    if (host_.Cancelled()) disc_->CancelLookUp();
+    platform::ProcessMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 void TExtractionRun::finishLog(bool failed, const std::string& error) {
   if (host_.Cancelled()) disc_->CancelLookUp();  // the user is not kept waiting for the answer
   if (!logOn_) return;
   if (log_.Tracks().empty() && !failed) return;  // nothing ripped, nothing to prove
-  log_.Lookup = disc_->Lookup();
+  waitForLookUp();
   if (host_.Cancelled()) log_.SetCancelled();
+  log_.Lookup = disc_->Lookup();
   if (failed) log_.AddError(error.empty() ? "The run ended with an error" : error);
   const std::string name = verify::RipLogFileName(settings_.OutDir, album_, ripper_.DiscID());
   try {

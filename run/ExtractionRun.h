@@ -133,6 +133,7 @@ class TExtractionRun {
   void extractRow(int row, int ordinal, int total, TRunOutput output);
   void startLog(TRunOutput output);
   void finishLog(bool failed, const std::string& error);
+  void waitForLookUp();
 
   int32_t offset_ = 0;
   bool offsetKnown_ = false;

@@ -39,6 +39,10 @@ class TDiscProof {
   // StartLookUp, Lookup() is "not asked".
   void StartLookUp(std::string server, std::chrono::milliseconds timeout = std::chrono::milliseconds(15000));
   const TArLookup& Lookup();
+  // Whether Lookup() would return at once (no look-up under way, or its answer is in).
+  bool LookUpDone() const {
+    return !pending_.valid() || pending_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+  }
   // Ends a look-up under way at once (a cancelled run); Lookup() then says so.
   void CancelLookUp() { cancel_ = true; }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -240,4 +241,23 @@ TEST_F(ProvenRip, FlacDecodesToTheWavRipsSamplesAndAPatternMakesSubfolders) {
   EXPECT_EQ(empty.exitCode, 2);
   EXPECT_NE(empty.err.find("--name-pattern needs a pattern"), std::string::npos) << empty.err;
   EXPECT_FALSE(fs::exists(tmp / "none"));
+}
+
+// An answer that does not come keeps the run's end waiting at most until a cancel: Ctrl-C then
+// ends it at once, and the log says the run was cancelled.
+TEST_F(ProvenRip, ACancelEndsTheWaitForTheDatabaseAndTheLogSaysSo) {
+  TempDir root;
+  StandInServer server(root.path().string(), {"--agent", "Tessaly/"});
+  ASSERT_TRUE(server.Running());
+  const auto before = std::chrono::steady_clock::now();
+  const CommandResult r = run("env HOME=" + shellQuote((tmp / "home").string()) + " XDG_CONFIG_HOME=" +
+                              shellQuote((tmp / "config").string()) + " TESSALY_ACCURATERIP_URL=" +
+                              shellQuote(server.Url() + "/_hang") + " timeout --preserve-status -s INT 3 " +
+                              shellQuote(TESSALY_RIP_PATH) + " " + q(cue) + " --out " + q(tmp / "out") +
+                              " --log --yes </dev/null");
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+  EXPECT_EQ(r.exitCode, 130) << r.err;
+  const std::string log = readFile(tmp / "out/001432.log");
+  EXPECT_NE(log.find("  The run was cancelled\n"), std::string::npos) << log;
+  EXPECT_NE(r.err.find("The run was cancelled"), std::string::npos) << r.err;
 }
