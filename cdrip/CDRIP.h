@@ -151,6 +151,12 @@ class TCDRIP {
   const std::string& OutputFileName() const { return outputFileName_; }
   const std::vector<std::string>& JitterLog() const { return jitterLog_; }
   int JitterErrorCount() const { return jitterErrorCount_; }
+  // The sectors of the last extraction's range that stayed unread or unverified: the first and
+  // the last of them, -1 when there was none.
+  int DamagedFirst() const { return damagedFirst_; }
+  int DamagedLast() const { return damagedLast_; }
+  // How often a drive's sector is retried before it is given up (the settings' [Drive] Retries).
+  int ReadRetries = 20;
 
   // Playback and eject; the library's statuses are returned and not looked at.
   int PlayTrack(int trackNum);
@@ -201,6 +207,10 @@ class TCDRIP {
   std::string outputFileName_;
   std::vector<std::string> jitterLog_;
   int jitterErrorCount_ = 0;
+  int damagedFirst_ = -1, damagedLast_ = -1;
+  // The library's question during a drive's reads: runs the event loop, then says whether the
+  // extraction was cancelled.
+  static int32_t AbortAsked(void* self);
   bool cancel_ = false;
   int32_t lastPlayPosition_ = 0;
 };

@@ -75,6 +75,11 @@ void TCDRIP::UpdateCoder() {
   coder_->SetInputFormat(shape.Channels, static_cast<uint32_t>(shape.SampleRate));
 }
 
+int32_t TCDRIP::AbortAsked(void* self) {
+  platform::ProcessMessages();
+  return static_cast<TCDRIP*>(self)->cancel_ ? 1 : 0;
+}
+
 void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileName) {
   // 1-3: parameters, cancel flag, the ripper. A refused open is silent: no file appears.
   if (!ApplyParameters()) throw ECDRIPError("Invalid CD-ROM parameters");
@@ -92,6 +97,14 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
   verify::TTrackProof* const proof = TrackProof;
   const bool reads = !proof || proof->Reads();
   int32_t bufferSize = 0;
+  // A drive that retries a damaged sector can keep one chunk busy for minutes: the library
+  // asks between its reads, so the event loop runs and a cancel is heard inside the chunk.
+  CR_SetReadRetries(ReadRetries);
+  CR_SetAbortCallback(&TCDRIP::AbortAsked, this);
+  struct AbortCallbackReset {
+    ~AbortCallbackReset() { CR_SetAbortCallback(nullptr, nullptr); }
+  } abortCallbackReset;
+  damagedFirst_ = damagedLast_ = -1;
   if (reads && CR_OpenRipper(&bufferSize, proof ? proof->FirstSector() : startSector,
                              proof ? proof->LastSector() : endSector) == CDEX_ERROR)
     return;
@@ -252,6 +265,7 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
   if (flacOpen && !flacCoder_->Finish() && !failure) failure = std::make_exception_ptr(flacError(*flacCoder_, *file));
   if (reads) {
     jitterErrorCount_ = CR_GetNumberOfJitterErrors();
+    CR_GetDamagedSectors(&damagedFirst_, &damagedLast_);
     CR_CloseRipper();
   } else {
     jitterErrorCount_ = 0;

@@ -693,6 +693,7 @@ int run(const Options& opts) {
     TCDRIP ripper;
     TLameCoder coder;
     ApplyStoredRipperValues(ripper, &coder);
+    ripper.ReadRetries = MoreSettings.Retries;
     const int count = ripper.GetNumCDROM();
     if (count == 0) return fail("no CD drive or disc image found");
     if (opts.drive >= count)
@@ -749,7 +750,7 @@ int main(int argc, char** argv) {
   try {
     LoadSettings();  // a first run writes the settings file, as the program does
   } catch (const EIniFileException& e) {
-    note(std::string("tessaly-rip: warning: ") + e.what());
+    note(std::string("tessaly-rip: warning: ") + e.what() + (e.Reason.empty() ? "" : ": " + e.Reason));
   }
   return finish(run(opts));
 }

@@ -15,11 +15,9 @@ std::vector<std::string> strict() { return {"--agent", "Tessaly/" TESSALY_VERSIO
 
 class CliNames : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::error_code ec;
-    fs::remove(fs::path(std::getenv("XDG_CONFIG_HOME")) / "tessaly" / "cdplayer.ini", ec);
-  }
-  void TearDown() override { SetUp(); }
+  // Each case has a settings folder of its own: ctest runs the cases side by side, and they
+  // save and read cdplayer.ini.
+  void SetUp() override { setenv("XDG_CONFIG_HOME", (config.path() / "xdg").c_str(), 1); }
 
   // tessaly-rip on the demo disc against a fresh server serving `kase`.
   CommandResult rip(const std::string& kase, const std::string& args, std::string* broken = nullptr,
@@ -33,6 +31,7 @@ class CliNames : public ::testing::Test {
     return r;
   }
   TempDir tmp;
+  TempDir config;
 };
 
 std::string lineStarting(const std::string& text, const std::string& prefix) {
