@@ -304,7 +304,11 @@ Options parseArgs(int argc, char** argv) {
       std::fwrite(text.data(), 1, text.size(), stdout);
       std::exit(finish(0));
     } else if (a == "--version") {
-      std::fputs("Tessaly " TESSALY_VERSION "\n", stdout);
+      std::fputs("Tessaly " TESSALY_VERSION "\n"
+                 "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+                 "This is free software: you are free to change and redistribute it.\n"
+                 "There is NO WARRANTY, to the extent permitted by law.\n",
+                 stdout);
       std::exit(finish(0));
     } else if (a == "--list") {
       o.list = true;
