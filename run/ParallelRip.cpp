@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 
 #include "run/ParallelRip_State.h"
 
@@ -87,22 +88,37 @@ int TParallelRun::LastAnswer() const { return s_->lastAnswer; }
 const std::string& TParallelRun::LastName() const { return s_->lastName; }
 const TReadReport& TParallelRun::RowReport() const { return s_->rowReport ? *s_->rowReport : s_->noReport; }
 void TParallelRun::SetSpillLimit(uint64_t bytes) { s_->spillLimit = bytes; }
+void TParallelRun::SetReadOffset(int32_t samples, bool known, bool image) {
+  s_->offset = samples;
+  s_->offsetKnown = known;
+  s_->image = image;
+}
+const verify::TRipLog& TParallelRun::RipLog() const { return s_->runProof.Log(); }
+const std::string& TParallelRun::RipLogName() const { return s_->runProof.LogName(); }
 
-int TParallelRun::Perform() {
+int TParallelRun::Perform(TRunOutput output) {
   State& s = *s_;
-  // As TExtractionRun: the question is asked again in every run; the output is MP3.
+  if (output != TRunOutput::Mp3 && output != TRunOutput::Flac)
+    throw std::invalid_argument("the parallel run writes MP3 or FLAC files");
+  // As TExtractionRun: the question is asked again in every run; Encode follows the output.
   s.settings.AskOverwrite = true;
+  s.output = output;
+  s.flacLevel = MoreSettings.FlacLevel;
   s.ripper.Encode = true;
+  s.ripper.EncodeFlac = output == TRunOutput::Flac;
   int total = 0;
   for (int row = 0; row < s.host.RowCount(); ++row)
     if (s.host.RowChecked(row)) ++total;
   s.lastAnswer = oaNone;
   s.lastName.clear();
 
+  s.runProof.Start(s.host, s.ripper, output, s.offset, s.offsetKnown, s.image);
+
   s.notice = OnNotice;
   s.fitOpenFiles();
   s.startEncoders();
   std::exception_ptr failure;
+  std::string failureText;
   try {
     s.readRows(total);
     // The rows still being encoded, in order, as their encoders finish them.
@@ -113,11 +129,21 @@ int TParallelRun::Perform() {
       if (s.ended || s.reported == s.rows.size()) break;
       s.waitMain(before);
     }
+  } catch (const std::exception& e) {
+    failure = std::current_exception();
+    failureText = e.what();
   } catch (...) {
     failure = std::current_exception();
   }
   s.stopEncoders(failure != nullptr || s.ended);
   s.rows.clear();  // rows never reached leave no file
+
+  // The log before the end steps, as one track at a time.
+  try {
+    s.runProof.Finish(s.host, s.settings.OutDir, failure != nullptr, failureText);
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
 
   // End of the run, however it ended.
   s.host.ResetProgress();
@@ -126,6 +152,7 @@ int TParallelRun::Perform() {
       std::filesystem::is_directory(FolderOf(s.lastName), ec))
     s.host.OpenFolder(FolderOf(s.lastName));
   const int result = s.host.Cancelled() ? 2 : 1;
+  if (!s.runProof.LogName().empty()) s.host.RunSummary(s.runProof.Log().SummaryLine());
   s.host.Finish(result);
   if (failure) std::rethrow_exception(failure);
   return result;
@@ -266,12 +293,27 @@ void TParallelRun::State::finishRow(Job& j) {
   }
   if (j.failure) {
     ended = true;
+    // A track begun whose rip failed has its row in the log, as one track at a time: not one
+    // the drive would not open, nor one whose tag could not be written after the rip.
+    try {
+      std::rethrow_exception(j.failure);
+    } catch (const ETrackNotRead&) {
+    } catch (const std::exception& e) {
+      if (j.ripBegun && !j.tagFailed)
+        runProof.AddRow(ripper, j.trackNum - 1, j.proof ? &*j.proof : nullptr, j.name, e.what(),
+                        j.report.JitterErrorCount, j.report.JitterLog);
+    } catch (...) {
+    }
     std::rethrow_exception(j.failure);
   }
   rowReport = &j.report;
   const bool cancel = host.Cancelled();
-  host.SetRowStatus(j.row, cancel ? "Cancelled" : "OK", j.name);
+  const std::string status = cancel ? "Cancelled" : "OK";
+  host.SetRowStatus(j.row, status, j.name);
   rowReport = nullptr;
+  runProof.AddRow(ripper, j.trackNum - 1, j.proof ? &*j.proof : nullptr, j.name, status, j.report.JitterErrorCount,
+                  j.report.JitterLog);
+  if (runProof.LogOn()) host.TrackVerified(j.row, runProof.Verification());
   if (cancel) {
     ended = true;
     cancelled();

@@ -1,12 +1,12 @@
-// The extraction run to MP3 files on several cores, for tessaly-rip.
+// The extraction run to MP3 or FLAC files on several cores, for tessaly-rip.
 //
 // The calling thread is the one reader: it reads the ticked tracks one after the other, in row
 // order, through the CD library (a drive is never read by two readers, and the library is
 // only ever called from this thread). It hands each track's PCM to `jobs` encoder threads
 // through a bounded pool of chunk buffers; each encoder thread turns one track at a time into
-// its MP3 file with an encoder stream of its own, so several tracks are encoded at once.
+// its MP3 or FLAC file with an encoder stream of its own, so several tracks are encoded at once.
 //
-// The host sees what TExtractionRun::Perform(TRunOutput::Mp3) shows, row by row in row order:
+// The host sees what TExtractionRun::Perform(output) shows, row by row in row order:
 // the status line, the path, the overwrite question, the progress (through the ripper's
 // OnProgress, as the encoded part of the track grows), and the row's status. Every file is
 // written under a temporary name and put under its own only when its row is reached in order,
@@ -18,7 +18,7 @@
 // that cannot be written only makes the reader wait for the encoders. The parallelism is
 // lowered to what the open-file limit allows, and OnNotice says so.
 //
-// Usage: TParallelRun(host, ripper, coder, settings, jobs).Perform() once, on the thread the
+// Usage: TParallelRun(host, ripper, coder, settings, jobs), SetReadOffset, Perform(output) once, on the thread the
 // host lives on. Perform returns the modal result; an error that ends the run is raised after
 // the end-of-run steps, as TExtractionRun does.
 #pragma once
@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "run/ExtractionRun.h"
+#include "verify/RipLog.h"
 
 class TCDRIP;
 class TLameCoder;
@@ -51,7 +52,16 @@ class TParallelRun {
   TParallelRun(const TParallelRun&) = delete;
   TParallelRun& operator=(const TParallelRun&) = delete;
 
-  int Perform();
+  // output: TRunOutput::Mp3 or TRunOutput::Flac (level MoreSettings.FlacLevel).
+  int Perform(TRunOutput output = TRunOutput::Mp3);
+
+  // As TExtractionRun::SetReadOffset, before Perform: the tracks are read through their proofs
+  // (the offset's shift, the checksums) with an offset or MoreSettings.RipLog, and with the log
+  // on the rows, the verifications and the summary go to the host and the log beside the files,
+  // as the one-track run writes them.
+  void SetReadOffset(int32_t samples, bool known, bool image);
+  const verify::TRipLog& RipLog() const;
+  const std::string& RipLogName() const;
 
   int LastAnswer() const;
   // The name of the last row the run reached, as TExtractionRun::LastName.

@@ -1,5 +1,5 @@
-// The encoders of TParallelRun: each turns one track at a time into its MP3 file, from the
-// parts the reader hands it, and tags it.
+// The encoders of TParallelRun: each turns one track at a time into its MP3 file (and tags
+// it) or its FLAC file, from the parts the reader hands it.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,6 +21,11 @@ std::shared_mutex g_encoderTable;
 // Why a write to a track's file failed, as the one-track run reports it.
 ECDRIPError writeError(const platform::OutputFile& file) { return ECDRIPError("Write error", file.Reason()); }
 
+// Why the FLAC stream failed: the file's write, or the encoder itself (a verify mismatch).
+ECDRIPError flacError(const TFlacCoder& coder, const platform::OutputFile& file) {
+  return coder.WriteFailed() ? writeError(file) : ECDRIPError("FLAC encoder error", coder.Problem());
+}
+
 }  // namespace
 
 // Gives the disk back the spill file's front up to `end`, read by now: what the spill holds
@@ -41,6 +46,8 @@ void TParallelRun::State::encoderMain() {
   TLameCoder own;
   own.TakeValuesFrom(coder);
   own.SetInputFormat(shape.Channels, static_cast<uint32_t>(shape.SampleRate));
+  TFlacCoder flac;
+  flac.SetLevel(flacLevel);
   std::vector<uint8_t> out, staging;
   std::vector<int16_t> block;
   for (;;) {
@@ -56,20 +63,39 @@ void TParallelRun::State::encoderMain() {
       j = ready.front();
       ready.erase(ready.begin());
     }
-    encodeTrack(*j, own, out, block, staging);
+    encodeTrack(*j, own, flac, out, block, staging);
   }
 }
 
-void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8_t>& out,
+void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, TFlacCoder& flac, std::vector<uint8_t>& out,
                                       std::vector<int16_t>& block, std::vector<uint8_t>& staging) {
   std::exception_ptr failure;
-  bool streamOpen = false;
+  const bool toFlac = output == TRunOutput::Flac;
+  bool streamOpen = false, flacOpen = false;
   size_t blockBytes = 0, carry = 0;
   uint64_t encoded = 0;  // the track's bytes handed to the encoder
   auto* staged = reinterpret_cast<uint8_t*>(block.data());
   // The track's PCM in blocks of the stream's size, as one stream of bytes, whatever the parts.
   auto feed = [&](const uint8_t* p, size_t n) {
     encoded += n;
+    if (toFlac) {
+      // Whole frames straight from the part; a part of a frame waits for the next part.
+      if (carry > 0) {
+        const size_t take = std::min(blockBytes - carry, n);
+        std::memcpy(staged + carry, p, take);
+        carry += take;
+        p += take;
+        n -= take;
+        if (carry < blockBytes) return;
+        if (!flac.Encode(staged, carry)) throw flacError(flac, *j.file);
+        carry = 0;
+      }
+      const size_t whole = n - n % blockBytes;
+      if (whole > 0 && !flac.Encode(p, whole)) throw flacError(flac, *j.file);
+      carry = n - whole;
+      std::memcpy(staged, p + whole, carry);
+      return;
+    }
     while (n > 0) {
       const size_t take = std::min(blockBytes - carry, n);
       std::memcpy(staged + carry, p, take);
@@ -94,20 +120,33 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
   };
 
   try {
-    if (!j.fileHead.empty() && !j.file->Write(j.fileHead.data(), j.fileHead.size())) throw writeError(*j.file);
-    uint32_t init;
-    {
-      std::unique_lock alone(g_encoderTable);
-      init = enc.InitStream();
+    if (toFlac) {
+      flac.Comments = j.comments;
+      if (!flac.InitStream(*j.file, shape.Channels, static_cast<uint32_t>(shape.SampleRate), j.expectedFrames)) {
+        // The stream's head is written as it starts: a full disk shows here first.
+        if (flac.WriteFailed()) throw writeError(*j.file);
+        throw ECDRIPError("Unable to start the FLAC encoder", flac.Problem());
+      }
+      flacOpen = true;
+      blockBytes = 2 * static_cast<size_t>(shape.Channels);  // one frame
+      block.assign(blockBytes / 2, 0);
+      staged = reinterpret_cast<uint8_t*>(block.data());
+    } else {
+      if (!j.fileHead.empty() && !j.file->Write(j.fileHead.data(), j.fileHead.size())) throw writeError(*j.file);
+      uint32_t init;
+      {
+        std::unique_lock alone(g_encoderTable);
+        init = enc.InitStream();
+      }
+      // Without a stream there is no block size to cut by, and the file would stay empty
+      // while looking like a success.
+      if (init != BE_ERR_SUCCESSFUL || enc.SamplesPerChunk() == 0) throw ECDRIPError("Unable to start the MP3 encoder");
+      streamOpen = true;
+      out.resize(enc.OutputBufferSize());
+      block.assign(enc.SamplesPerChunk(), 0);
+      staged = reinterpret_cast<uint8_t*>(block.data());
+      blockBytes = 2 * static_cast<size_t>(enc.SamplesPerChunk());
     }
-    // Without a stream there is no block size to cut by, and the file would stay empty
-    // while looking like a success.
-    if (init != BE_ERR_SUCCESSFUL || enc.SamplesPerChunk() == 0) throw ECDRIPError("Unable to start the MP3 encoder");
-    streamOpen = true;
-    out.resize(enc.OutputBufferSize());
-    block.assign(enc.SamplesPerChunk(), 0);
-    staged = reinterpret_cast<uint8_t*>(block.data());
-    blockBytes = 2 * static_cast<size_t>(enc.SamplesPerChunk());
 
     for (;;) {
       Segment seg;
@@ -195,6 +234,9 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
     std::unique_lock alone(g_encoderTable);
     enc.CloseStream();
   }
+  // A cancelled or failed FLAC stream is finished too: STREAMINFO then counts what it holds
+  // (a part of a frame left over is dropped, as one track at a time).
+  if (flacOpen && !flac.Finish() && !failure) failure = std::make_exception_ptr(flacError(flac, *j.file));
   {
     std::lock_guard lock(m);
     reached();
@@ -210,7 +252,7 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
   // one too. A file that could not be finished gets none, as one track at a time, where
   // the flush that fails comes before the tag.
   if (!failure && !j.file->Sync()) failure = std::make_exception_ptr(writeError(*j.file));
-  if (!failure) {
+  if (!failure && !toFlac) {
     try {
       TMP3Info tagger;
       tagger.SetFilename(j.file->TempName());
@@ -219,6 +261,7 @@ void TParallelRun::State::encodeTrack(Job& j, TLameCoder& enc, std::vector<uint8
       if (!tagger.Saved()) throw ETagNotWritten("Cannot write the ID3 tag into " + j.name);
     } catch (...) {
       failure = std::current_exception();
+      j.tagFailed = true;
     }
   }
   if (!j.file->Finish() && !failure) failure = std::make_exception_ptr(writeError(*j.file));

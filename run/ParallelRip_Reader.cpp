@@ -75,10 +75,15 @@ void TParallelRun::State::readRows(int total) {
       const TTrackTags tags = RunTrackTags(host, ripper, row, trackIndex);
       std::string name = PatternOutputFileName(settings.OutDir, MoreSettings.NamePattern, tags, entryText);
       CreateRunFolders(RunOutputFolder(settings.OutDir), name);
-      j.name = ChangeFileExt(name, ".mp3");
-      if (MoreSettings.FullTags) j.fileHead = RenderId3v2(tags);
+      j.name = ChangeFileExt(name, RunOutputExtension(output));
+      if (output == TRunOutput::Flac) j.comments = VorbisComments(tags, MoreSettings.FullTags);
+      else if (MoreSettings.FullTags) j.fileHead = RenderId3v2(tags);
       j.pathKnown = true;
       j.trackNum = trackIndex + 1;
+      // As the one-track loop hints it: the track's sectors, whatever the proof reads.
+      const TTrack& t = ripper.Tracks().Objects(trackIndex);
+      j.expectedFrames = static_cast<uint64_t>(std::max<int64_t>(0, int64_t{t.EndSector} - t.StartSector + 1)) *
+                         588u * static_cast<uint64_t>(shape.SampleRate) / 44100u;
     } catch (...) {
       markDone(j, std::current_exception());
       return;
@@ -106,6 +111,7 @@ void TParallelRun::State::readRows(int total) {
       }
     }
 
+    j.proof = runProof.TrackProof(ripper, j.trackNum - 1);
     readTrack(j, t + 1 < ticked.size());
     std::lock_guard lock(m);
     if (j.failure || stopEncoding || encoderFailed) return;
@@ -157,14 +163,20 @@ bool TParallelRun::State::spillChunk(Job& j, size_t bytes) {
 }
 
 void TParallelRun::State::readTrack(Job& j, bool moreRows) {
+  j.ripBegun = true;
   // As RipSectors: the parameters, then the ripper; a refused track has no file.
   if (!ripper.ApplyParameters()) {
     markDone(j, std::make_exception_ptr(ECDRIPError("Invalid CD-ROM parameters")));
     return;
   }
   const TTrack& track = ripper.Tracks().Objects(j.trackNum - 1);
+  // With a proof, its sectors are read: the track's, moved by the read offset. An offset that
+  // moves the whole track off the disc reads nothing; the track is then all silence.
+  verify::TTrackProof* const proof = j.proof ? &*j.proof : nullptr;
+  const bool reads = !proof || proof->Reads();
   int32_t bufferSize = 0;
-  if (CR_OpenRipper(&bufferSize, track.StartSector, track.EndSector) == CDEX_ERROR) {
+  if (reads && CR_OpenRipper(&bufferSize, proof ? proof->FirstSector() : track.StartSector,
+                             proof ? proof->LastSector() : track.EndSector) == CDEX_ERROR) {
     markDone(j, std::make_exception_ptr(ETrackNotRead("The drive refused to read track " + std::to_string(j.trackNum))));
     return;
   }
@@ -172,17 +184,19 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
   struct Closer {
     State& s;
     Job& j;
+    bool reads;
     ~Closer() {
-      const int errors = CR_GetNumberOfJitterErrors();
-      CR_CloseRipper();
-      j.report.JitterErrorCount = errors;
+      if (reads) {
+        j.report.JitterErrorCount = CR_GetNumberOfJitterErrors();
+        CR_CloseRipper();
+      }
       {
         std::lock_guard lock(s.m);
         j.readDone = true;
       }
       s.workCv.notify_all();
     }
-  } closer{*this, j};
+  } closer{*this, j, reads};
 
   try {
     j.file = std::make_unique<platform::OutputFile>(j.name);
@@ -195,8 +209,8 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
   }
 
   // The pool, once for the run (a library that asks for more room gets it when every buffer
-  // is back).
-  const auto size = static_cast<size_t>(bufferSize);
+  // is back). A track read as silence alone asks for none: it gets the chunks of a second.
+  const auto size = bufferSize > 0 ? static_cast<size_t>(bufferSize) : size_t{75 * 2352};
   if (buffers.empty()) {
     buffers.resize(static_cast<size_t>(ChunkBuffers(jobs)));
     for (int i = 0; i < static_cast<int>(buffers.size()); ++i) freeBuffers.push_back(i);
@@ -221,22 +235,18 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
   }
   workCv.notify_all();
 
-  uint64_t bytesRead = 0;
-  bool spillAllowed = true;
-  for (;;) {
+  // The silence before the track where the offset reaches in front of the disc.
+  if (proof && !handSilence(j, proof->LeadingSilenceBytes(), moreRows)) return;
+  bool ended = !reads;
+  uint64_t readBytes = 0;
+  while (reads) {
     if (cancelled()) break;
     {
       std::lock_guard lock(m);
       if (stopEncoding || encoderFailed || j.encoderGone) break;
     }
-    // At its bound the spill takes no more of this track: the rest waits for the pool.
-    if (j.spilling && !spillHasRoom(readerBuffer.size())) {
-      j.spilling = false;
-      spillAllowed = false;
-    }
-    const int b = j.spilling ? -1 : takeBuffer(j, moreRows, spillAllowed);
+    const int b = nextTarget(j, moreRows);
     if (b == -2) break;  // the run stops
-    if (b == -1) j.spilling = true;
     uint8_t* target = b >= 0 ? buffers[static_cast<size_t>(b)].data() : readerBuffer.data();
     int32_t numBytes = 0;
     const CDEX_ERR status = CR_RipChunk(target, &numBytes, -1);
@@ -248,32 +258,82 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
     }
     const int percent = CR_GetPercentCompleted();
     // A chunk of status 1 contributes nothing, as in the one-track loop.
-    const auto bytes = status != CDEX_ERROR ? static_cast<size_t>(std::max(0, numBytes)) : 0;
-    if (b >= 0) {
-      std::lock_guard lock(m);
-      if (bytes > 0 && !j.encoderGone) j.push({b, 0, bytes});
-      else freeBuffers.push_back(b);
-    } else if (bytes > 0 && !(spillWorks && spillChunk(j, bytes))) {
-      // The spill file cannot take it: the rest of the track waits for buffers of the pool.
-      {
-        std::lock_guard lock(m);
-        spillWorks = false;
-      }
-      spillAllowed = false;
-      j.spilling = false;
-      const int into = takeBuffer(j, moreRows, false);
-      if (into == -2) break;
-      std::memcpy(buffers[static_cast<size_t>(into)].data(), readerBuffer.data(), bytes);
-      std::lock_guard lock(m);
-      if (!j.encoderGone) j.push({into, 0, bytes});
-      else freeBuffers.push_back(into);
-    }
-    bytesRead += bytes;
-    addMark(j, bytesRead, percent);
+    auto bytes = status != CDEX_ERROR ? static_cast<size_t>(std::max(0, numBytes)) : 0;
+    readBytes += bytes;
+    if (proof && bytes > 0) bytes = proof->TakeInPlace({target, bytes});
+    if (!handOn(j, b, bytes, moreRows)) break;
+    addMark(j, j.handed, percent);
     workCv.notify_all();
     report();
-    if (status == CDEX_RIPPING_DONE) break;
+    if (status == CDEX_RIPPING_DONE) {
+      ended = true;
+      break;
+    }
   }
+  // The silence where the disc ends, at a normal end only: a cancelled track stays short, and
+  // so does one whose reads ended before its last sector, rather than look whole.
+  const uint64_t wanted =
+      proof && reads ? static_cast<uint64_t>(proof->LastSector() - proof->FirstSector() + 1) * 2352u : 0;
+  if (proof && ended && !host.Cancelled() && readBytes >= wanted) {
+    if (!handSilence(j, proof->FinishInPlace(), moreRows)) return;
+    if (!reads) addMark(j, j.handed, 100);
+    workCv.notify_all();
+  }
+}
+
+// Where the next chunk is read: a buffer of the pool, -1 for the reader's buffer (the chunk
+// goes to the spill file), -2 when the run stops.
+int TParallelRun::State::nextTarget(Job& j, bool moreRows) {
+  // At its bound the spill takes no more of this track: the rest waits for the pool.
+  if (j.spilling && !spillHasRoom(readerBuffer.size())) {
+    j.spilling = false;
+    j.spillAllowed = false;
+  }
+  const int b = j.spilling ? -1 : takeBuffer(j, moreRows, j.spillAllowed);
+  if (b == -1) j.spilling = true;
+  return b;
+}
+
+// Hands the encoder the first `bytes` of the chunk read into buffer b (or into the reader's
+// buffer when b is -1, for the spill file); false when the run stops.
+bool TParallelRun::State::handOn(Job& j, int b, size_t bytes, bool moreRows) {
+  if (b >= 0) {
+    std::lock_guard lock(m);
+    if (bytes > 0 && !j.encoderGone) j.push({b, 0, bytes});
+    else freeBuffers.push_back(b);
+  } else if (bytes > 0 && !(spillWorks && spillChunk(j, bytes))) {
+    // The spill file cannot take it: the rest of the track waits for buffers of the pool.
+    {
+      std::lock_guard lock(m);
+      spillWorks = false;
+    }
+    j.spillAllowed = false;
+    j.spilling = false;
+    const int into = takeBuffer(j, moreRows, false);
+    if (into == -2) return false;
+    std::memcpy(buffers[static_cast<size_t>(into)].data(), readerBuffer.data(), bytes);
+    std::lock_guard lock(m);
+    if (!j.encoderGone) j.push({into, 0, bytes});
+    else freeBuffers.push_back(into);
+  }
+  j.handed += bytes;
+  return true;
+}
+
+// Hands the encoder `bytes` of silence, a chunk at a time; false when the run stops.
+bool TParallelRun::State::handSilence(Job& j, uint64_t bytes, bool moreRows) {
+  while (bytes > 0) {
+    const int b = nextTarget(j, moreRows);
+    if (b == -2) return false;
+    uint8_t* target = b >= 0 ? buffers[static_cast<size_t>(b)].data() : readerBuffer.data();
+    const auto n = static_cast<size_t>(std::min<uint64_t>(bytes, readerBuffer.size()));
+    std::memset(target, 0, n);
+    if (!handOn(j, b, n, moreRows)) return false;
+    bytes -= n;
+    workCv.notify_all();
+    report();
+  }
+  return true;
 }
 
 // A buffer of the pool for the next chunk; -1 to read the rest of the track into its spill

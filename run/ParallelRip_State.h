@@ -18,9 +18,12 @@
 #include "run/ParallelRip.h"
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
+#include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "platform/output_file.h"
 #include "platform/unique_fd.h"
+#include "run/RunProof.h"
+#include "verify/TrackProof.h"
 
 namespace parallel_rip {
 
@@ -48,9 +51,17 @@ struct Job {
   std::string caption, statusLine, name;
   bool pathKnown = false;  // the name was built: its "To" line belongs to the row
   std::vector<uint8_t> fileHead;  // the bytes the file starts with, before the encoder's (a tag)
+  std::vector<std::string> comments;  // a FLAC file's Vorbis comments
+  uint64_t expectedFrames = 0;        // a FLAC stream's length hint: the track's samples per channel
   int trackNum = 0;
   TReadReport report;      // the reader's
   bool spilling = false;   // the reader's: the rest of the track goes to the spill file
+  bool spillAllowed = true;  // the reader's: the spill may still take this track's parts
+  uint64_t handed = 0;     // the reader's: the track's bytes handed to the encoder
+  // The reader's, then the reporter's once read: the offset's shift and the checksums.
+  std::optional<verify::TTrackProof> proof;
+  bool ripBegun = false;   // its track was begun: a failure from here on has a log row
+  bool tagFailed = false;  // the encoder's: the failure is the tag's, which comes after the rip
 
   // Under the run's lock.
   // The parts waiting for the encoder, in order: a ring as large as the pool and one spill
@@ -99,6 +110,10 @@ struct TParallelRun::State {
   TCDRIP& ripper;
   TLameCoder coder;  // the settings each encoder copies
   TMP3Settings& settings;
+  TRunOutput output = TRunOutput::Mp3;  // MP3 or FLAC files
+  int flacLevel = 5;
+  int32_t offset = 0;      // the drive's read offset, samples
+  bool offsetKnown = false, image = false;
   int jobs;          // encoder threads, lowered to what the open-file limit allows
   size_t window = 0;  // rows whose files are not yet placed, at most: each holds an open file
   TFormatShape shape{2, 44100};
@@ -110,6 +125,7 @@ struct TParallelRun::State {
   std::vector<std::vector<uint8_t>> buffers;
   std::vector<int> freeBuffers;
   std::vector<Job*> ready;         // tracks waiting for an encoder, oldest first
+  TRunProof runProof;              // the reader's and reporter's
   int idleEncoders = 0;
   uint64_t spillHeld = 0;          // bytes the spill files hold on the disk (not yet freed)
   bool spillWorks = true;
@@ -135,12 +151,15 @@ struct TParallelRun::State {
   void startEncoders();
   void stopEncoders(bool abort);
   void encoderMain();
-  void encodeTrack(Job& j, TLameCoder& coder, std::vector<uint8_t>& out, std::vector<int16_t>& block,
-                   std::vector<uint8_t>& staging);
+  void encodeTrack(Job& j, TLameCoder& coder, TFlacCoder& flac, std::vector<uint8_t>& out,
+                   std::vector<int16_t>& block, std::vector<uint8_t>& staging);
 
   void readRows(int total);
   void readTrack(Job& j, bool moreRows);
   int takeBuffer(Job& j, bool moreRows, bool spillAllowed);
+  int nextTarget(Job& j, bool moreRows);
+  bool handOn(Job& j, int b, size_t bytes, bool moreRows);
+  bool handSilence(Job& j, uint64_t bytes, bool moreRows);
   bool spillChunk(Job& j, size_t bytes);
   bool spillHasRoom(size_t bytes);
   void freeSpill(Job& j, uint64_t end);

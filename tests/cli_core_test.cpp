@@ -78,7 +78,12 @@ class Recorder : public TExtractionHost {
     ++asked_;
     return a;
   }
-  bool Cancelled() const override { return false; }
+  bool Cancelled() const override { return cancel && *cancel; }
+  void TrackVerified(int row, const std::string& text) override {
+    log.push_back("verified " + std::to_string(row) + " " + text);
+  }
+  void RunSummary(const std::string& text) override { log.push_back("summary " + text); }
+  const bool* cancel = nullptr;  // the user's Cancel, when set
   void ResetProgress() override { log.push_back("reset"); }
   void OpenFolder(const std::string& f) override { log.push_back("open " + rel(f)); }
   void Finish(int r) override { log.push_back("finish " + std::to_string(r)); }
@@ -157,7 +162,7 @@ class CliCore : public ::testing::Test {
                   const std::vector<int>& answers, int refuseAfter = 0) {
     fake::reset();
     CDRipParams() = CDROMPARAMS{};
-    fake::script().drives = {fake::driveWithTracks({0, 1000, 2000, 3000, 4000, 5000}, 6000)};
+    fake::script().drives = {fake::driveWithTracks(starts, leadOut)};
     fake::script().chunks = chunks.empty() ? discChunks() : chunks;
     fake::script().bufferSize = 40000;
     int tracksRead = 0;
@@ -174,15 +179,19 @@ class CliCore : public ::testing::Test {
     Settings.OpenWhenDone = true;
     Recorder host(ripper, captions, answers);
     host.folder = dir.string();
+    host.cancel = &cancelled;
     Outcome o;
     try {
       if (jobs == 0) {
         TMP3Info tagger;
-        TExtractionRun(host, ripper, tagger, Settings).Perform(TRunOutput::Mp3);
+        TExtractionRun run(host, ripper, tagger, Settings);
+        run.SetReadOffset(offset, true, true);
+        run.Perform(output);
       } else {
         TParallelRun run(host, ripper, coder, Settings, jobs);
         if (spillLimit) run.SetSpillLimit(spillLimit);
-        run.Perform();
+        run.SetReadOffset(offset, true, true);
+        run.Perform(output);
       }
     } catch (const std::exception& e) {
       o.error = e.what();
@@ -201,6 +210,11 @@ class CliCore : public ::testing::Test {
   }
 
   TempDir tmp;
+  std::vector<uint32_t> starts{0, 1000, 2000, 3000, 4000, 5000};  // the disc's tracks
+  uint32_t leadOut = 6000;
+  TRunOutput output = TRunOutput::Mp3;
+  int32_t offset = 0;               // the read offset, samples
+  bool cancelled = false;           // the host's Cancel
   std::vector<fake::Chunk> chunks;  // the disc's; discChunks() when empty
   uint64_t spillLimit = 0;          // the parallel run's, when set
   std::function<void()> watch;      // called at every chunk the reader reads
@@ -226,6 +240,92 @@ TEST_F(CliCore, OnSeveralEncodersTheRunShowsAndWritesWhatOneTrackAtATimeDoes) {
   }
   // Every percentage of every track was shown, the status-1 chunk's too.
   EXPECT_NE(std::find(single.log.begin(), single.log.end(), "progress 10"), single.log.end());
+}
+
+std::vector<fake::Chunk> longFirstTrack();
+
+// Six tracks of ten sectors, each read in chunks of more than its sectors (the drive reads
+// what it is asked; the script gives enough for any offset), of no whole number of sectors.
+std::vector<fake::Chunk> shortTrackChunks() {
+  std::vector<fake::Chunk> chunks;
+  uint32_t seed = 31;
+  for (int track = 0; track < 6; ++track)
+    for (int c = 0; c < 4; ++c) {
+      fake::Chunk k;
+      k.data = pcm(8232 + static_cast<size_t>(c) * 4, seed++);
+      k.percent = (c + 1) * 25;
+      if (c == 3) k.status = CDEX_RIPPING_DONE;
+      chunks.push_back(k);
+    }
+  return chunks;
+}
+
+// A rip log's text without its date line, which two runs never share, and with <out> for the
+// folder the files went to.
+std::string withoutDate(std::string text, const std::string& folder) {
+  for (size_t at; (at = text.find(folder)) != std::string::npos;) text.replace(at, folder.size(), "<out>");
+  const size_t at = text.find("Date: ");
+  return at == std::string::npos ? text : text.substr(0, at) + text.substr(text.find('\n', at) + 1);
+}
+
+TEST_F(CliCore, WithTheProofAndTheLogTheRunOnSeveralEncodersIsOneTrackAtATime) {
+  const std::vector<std::string> captions{"One", "Two", "Three", "Four", "Five", "Six"};
+  MoreSettings.RipLog = true;
+  int n = 0;
+  for (const bool shortTracks : {false, true})
+    for (const TRunOutput out : {TRunOutput::Mp3, TRunOutput::Flac})
+      for (const int32_t off : {0, 667, -1164}) {
+        const std::string what = std::string(out == TRunOutput::Flac ? "flac" : "mp3") + " offset " +
+                                 std::to_string(off) + (shortTracks ? " short" : "");
+        output = out;
+        offset = off;
+        chunks = shortTracks ? shortTrackChunks() : std::vector<fake::Chunk>{};
+        starts = shortTracks ? std::vector<uint32_t>{0, 10, 20, 30, 40, 50} : std::vector<uint32_t>{0, 1000, 2000, 3000, 4000, 5000};
+        leadOut = shortTracks ? 60 : 6000;
+        const fs::path one = tmp / std::to_string(n++);
+        const Outcome single = ripDisc(one, 0, captions, {});
+        ASSERT_EQ(single.error, "") << what;
+        auto expected = files(one);
+        ASSERT_EQ(expected.size(), 6u) << what;  // five files and the log
+        for (auto& [name, bytes] : expected)
+          if (name.ends_with(".log")) bytes = withoutDate(bytes, one.string());
+        for (int jobs : {2}) {
+          const fs::path dir = tmp / std::to_string(n++);
+          const Outcome many = ripDisc(dir, jobs, captions, {});
+          EXPECT_EQ(many.error, "") << what << " jobs " << jobs;
+          EXPECT_EQ(many.log, single.log) << what << " jobs " << jobs;  // verifications and summary included
+          auto got = files(dir);
+          for (auto& [name, bytes] : got)
+            if (name.ends_with(".log")) bytes = withoutDate(bytes, dir.string());
+          EXPECT_EQ(got.size(), expected.size()) << what << " jobs " << jobs;
+          for (const auto& [name, bytes] : expected)
+            EXPECT_EQ(got[name], bytes) << what << " jobs " << jobs << ": " << name;
+        }
+        if (out == TRunOutput::Flac) {
+          const auto test = run("flac -t -s " + shellQuote((one / "Three.flac").string()));
+          EXPECT_EQ(test.exitCode, 0) << what << test.err;
+        }
+      }
+}
+
+TEST_F(CliCore, ACancelOnSeveralEncodersLeavesADecodableFlacFile) {
+  const std::vector<std::string> captions{"One", "Two", "Three", "Four", "Five", "Six"};
+  output = TRunOutput::Flac;
+  chunks = longFirstTrack();
+  watch = [&] {
+    if (fake::script().nextChunk == 40) cancelled = true;
+  };
+  const Outcome many = ripDisc(tmp / "parallel", 2, captions, {});
+  EXPECT_EQ(many.error, "");
+  const auto left = files(tmp / "parallel");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(left.count("One.flac"));
+  EXPECT_NE(std::find(many.log.begin(), many.log.end(), "row 0 Cancelled <out>/One.flac"), many.log.end());
+  const auto test = run("flac -t -s " + shellQuote((tmp / "parallel" / "One.flac").string()));
+  EXPECT_EQ(test.exitCode, 0) << test.err;
+  const auto samples = run("metaflac --show-total-samples " + shellQuote((tmp / "parallel" / "One.flac").string()));
+  EXPECT_GT(std::stoull(samples.out), 0u);
+  EXPECT_LT(std::stoull(samples.out), 120u * 40000u / 4u);  // cut short
 }
 
 TEST_F(CliCore, TheQuestionComesInItsPlaceAndANameTheRunWroteIsAskedAbout) {
