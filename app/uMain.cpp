@@ -81,6 +81,7 @@ TfrmMain::TfrmMain() : QWidget(nullptr, Qt::FramelessWindowHint) {
 }
 
 TfrmMain::~TfrmMain() {
+  stopLookup();
   if (auto* app = TApplication::Instance()) {
     app->OnException = nullptr;
     app->OnHint = nullptr;
@@ -179,6 +180,8 @@ void TfrmMain::createControls() {
   PopupMenu1->addSeparator();
   ReadCDInformation1 = item("&Read CD Information", "Get alubm information from CDPlayer.ini file",
                             &TfrmMain::mnuReadCDiniClick);
+  LookUpNamesOnline1 = item("&Look Up Names Online", "Get album information from MusicBrainz",
+                            &TfrmMain::LookUpNamesOnline1Click);
   SaveCDInformation1 = item("&Save CD Information", "Save alubm information to CDPlayer.ini file",
                             &TfrmMain::SaveCDInformation1Click);
   QObject::connect(PopupMenu1, &QMenu::hovered, this, [](QAction* a) {
@@ -313,7 +316,7 @@ void TfrmMain::cboDriveClick() {
   }
   lblStatus->setText(QStringLiteral("No Tracks Selected."));
   chkSelAll->setCheckState(Qt::Unchecked);  // runs chkSelAllClick when it was ticked or grayed
-  mnuReadCDiniClick();
+  nameListedDisc();
   if (RowCount() > 0) trayOpen_.remove(cboDrive->currentIndex());  // a disc is in: the tray is shut
   if (!Notice.isEmpty()) lblStatus->setText(Notice);
 }

@@ -1,7 +1,8 @@
 // TfrmMain: the program's one lasting window. A frameless face picture with button areas, the
 // drive box and the track list; it owns the CD, encoder and tag components and the player timer.
 // Its handlers are split by concern: uMain.cpp (creation, drive choice, rows, selection,
-// extraction, options, closing), uMain_album.cpp (cdplayer.ini and the clipboard),
+// extraction, options, closing), uMain_album.cpp (names from cdplayer.ini, CD-Text
+// and MusicBrainz, and the clipboard),
 // uMain_player.cpp (the player buttons and the timer), uMain_face.cpp (hot images, dragging,
 // hints, help, the error report).
 #pragma once
@@ -17,9 +18,13 @@
 #include <QTreeWidget>
 #include <QWidget>
 #include <array>
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <set>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "app/face.h"
@@ -27,6 +32,7 @@
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
+#include "names/MusicBrainz.h"
 
 // A picture control: shows a pixmap and reports clicks and pointer movement.
 class TImage : public QLabel {
@@ -98,7 +104,7 @@ class TfrmMain : public QWidget {
   QMenu* PopupMenu1 = nullptr;
   QAction *SelectAll1 = nullptr, *InvertSelection1 = nullptr, *RenameTrack1 = nullptr,
           *CopyTrackInformationToClipboard1 = nullptr, *ReadCDInformation1 = nullptr,
-          *SaveCDInformation1 = nullptr;
+          *SaveCDInformation1 = nullptr, *LookUpNamesOnline1 = nullptr;
   std::array<TImage*, face::kHotImageCount> HotImages{};  // in face::kHotImages order
   std::array<TFaceButton*, face::kHotImageCount> FaceButtons{};  // the same order
   TFaceButton* faceButton(face::HotImage id) const { return FaceButtons[static_cast<size_t>(id)]; }
@@ -156,6 +162,13 @@ class TfrmMain : public QWidget {
   void mnuReadCDiniClick();
   void SaveCDInformation1Click();
   void CopyTrackInformationToClipboard1Click();
+  void LookUpNamesOnline1Click();
+
+  // The listed disc's album values (artist, album, year, genre, MusicBrainz IDs), for the tags
+  // and "Save CD Information"; one track entry per row. Empty values are unknown.
+  names::TAlbumNames Album;
+  // Whether a look-up runs now (its answer not yet applied or dropped).
+  bool LookingUp() const { return lookupRunning_; }
 
   // Player.
   void btnPlayClick();
@@ -201,6 +214,17 @@ class TfrmMain : public QWidget {
   void extract(bool wavOutput);
   void faceMouseDown(int x, int y);
   void messageBox(int icon, const QString& caption, const QString& text);
+  // Names for a disc just listed: its section, else CD-Text, else a look-up once per run.
+  void nameListedDisc();
+  void startLookup(bool forced);
+  void lookupDone(const names::TLookupResult& result, unsigned generation, bool forced);
+  void applyNames(const names::TAlbumNames& found);
+  void stopLookup();
+  std::thread lookupThread_;
+  std::shared_ptr<std::atomic<bool>> lookupCancel_;
+  unsigned lookupGeneration_ = 0;
+  bool lookupRunning_ = false;
+  std::set<std::string> lookedUp_;  // discs asked for automatically in this run
   bool shownOnce_ = false;
   QSet<int> trayOpen_;
   // The ticks of the rows, to tell whether a key press in the list changed one.
