@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -142,10 +143,9 @@ std::string helpText() {
          "                     here " +
          std::to_string(coreCount()) +
          "). The drive is still read once, track after track, by one reader;\n"
-         "                     the files, names, tags and messages are those of --jobs 1. Only\n"
-         "                     MP3 needs encoding: WAV, raw and FLAC rips go one track at a\n"
-         "                     time, and so do MP3 rips with a rip log or a read offset (the\n"
-         "                     proof is taken there).\n"
+         "                     the files, names, tags, messages and rip log are those of\n"
+         "                     --jobs 1. Only MP3 and FLAC need encoding: WAV and raw rips go\n"
+         "                     one track at a time.\n"
          "\n"
          "  --help             show this text and exit\n"
          "  --version          show the version and exit\n"
@@ -587,13 +587,15 @@ class CliHost : public TExtractionHost {
   }
   // The look-up's line, the summary and where the log went, once the log is written.
   void RunSummary(const std::string& text) override {
-    if (Run) note(Run->RipLog().Lookup.Text());
+    if (Log) note(Log().Lookup.Text());
     note(text);
-    if (Run) note("Rip log: " + Run->RipLogName());
+    if (LogName) note("Rip log: " + LogName());
   }
   std::string NamesSource() const override { return NamesFrom; }
   std::string NamesFrom;
-  const TExtractionRun* Run = nullptr;
+  // The run's log, whichever run it is.
+  std::function<const verify::TRipLog&()> Log;
+  std::function<std::string()> LogName;
   void ResetProgress() override {}
   void OpenFolder(const std::string&) override {}  // a terminal has no folder window to open
   void Finish(int) override {}
@@ -656,24 +658,26 @@ int rip(TCDRIP& ripper, TLameCoder& coder, const Options& o, const std::vector<s
     note("tessaly-rip: the drive's read offset is not applied to converted samples (--format " +
          kFormats[ripper.OutputFormat()] + ")");
   }
-  // Only MP3 needs encoding: the other outputs go one track at a time whatever --jobs says.
-  // A single track gains too: it is read while it is encoded. The proof (the offset's shift,
-  // the checksums, the log) is taken by the run of one track at a time.
-  const bool proving = MoreSettings.RipLog || offset != 0;
+  // Only MP3 and FLAC need encoding: WAV and raw go one track at a time whatever --jobs says.
+  // A single track gains too: it is read while it is encoded.
   std::unique_ptr<TParallelRun> parallel;
   std::unique_ptr<TExtractionRun> single;
-  if (output == TRunOutput::Mp3 && o.jobs > 1 && !proving) {
+  if ((output == TRunOutput::Mp3 || output == TRunOutput::Flac) && o.jobs > 1) {
     parallel = std::make_unique<TParallelRun>(host, ripper, coder, Settings, o.jobs);
+    parallel->SetReadOffset(offset, offsetKnown, image);
     host.RowReport = [&] { return parallel->RowReport(); };
+    host.Log = [&]() -> const verify::TRipLog& { return parallel->RipLog(); };
+    host.LogName = [&] { return parallel->RipLogName(); };
   } else {
     single = std::make_unique<TExtractionRun>(host, ripper, tagger, Settings);
     single->SetReadOffset(offset, offsetKnown, image);
-    host.Run = single.get();
     host.RowReport = [&] { return host.RipperReport(); };
+    host.Log = [&]() -> const verify::TRipLog& { return single->RipLog(); };
+    host.LogName = [&] { return single->RipLogName(); };
   }
   auto lastName = [&] { return parallel ? parallel->LastName() : single->LastName(); };
   try {
-    if (parallel) parallel->Perform();
+    if (parallel) parallel->Perform(output);
     else single->Perform(output);
   } catch (const EFCreateError& e) {
     return fail(std::string(e.what()) + ": " + e.reason());
