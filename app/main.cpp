@@ -68,7 +68,11 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (a == "--version") {
-      std::puts("Tessaly " TESSALY_VERSION);
+      std::fputs("Tessaly " TESSALY_VERSION "\n"
+                 "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+                 "This is free software: you are free to change and redistribute it.\n"
+                 "There is NO WARRANTY, to the extent permitted by law.\n",
+                 stdout);
       return 0;
     }
     if (a.size() > 1 && a[0] == '-') {

@@ -91,7 +91,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::createControls() {
   Image1 = new TImage(this);
   Image1->setGeometry(0, 0, face::kFacePicture.width, face::kFacePicture.height);
-  Image1->setPixmap(QPixmap(QStringLiteral(":/art/face.jpg")));
+  Image1->setPixmap(ArtPixmap(QStringLiteral("face.jpg"), devicePixelRatioF()));
   Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Image1->setMouseTracking(true);
   Image1->OnMouseMove = [this](QMouseEvent* e) {
@@ -128,7 +128,7 @@ void TfrmMain::createControls() {
   imgSelAll = new TImage(this);
   imgSelAll->setGeometry(face::kSelAllPicture.left, face::kSelAllPicture.top, face::kSelAllPicture.width,
                          face::kSelAllPicture.height);
-  imgSelAll->setPixmap(QPixmap(QStringLiteral(":/art/imgSelAll.png")));
+  imgSelAll->setPixmap(ArtPixmap(QStringLiteral("imgSelAll.png"), devicePixelRatioF()));
   imgSelAll->setCursor(Qt::PointingHandCursor);
   imgSelAll->setStatusTip(selAllHint);
   imgSelAll->OnClick = [this] { imgSelAllClick(); };

@@ -7,14 +7,19 @@
 #include <QAction>
 #include <QMessageBox>
 #include <QKeyEvent>
+#include <QDir>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QUrl>
 #include <QWindow>
 
 #include "app/Application.h"
+#include "art/art.h"
 #include "app/uMain.h"
 
+#ifndef TESSALY_HELP_RELATIVE
+#define TESSALY_HELP_RELATIVE "../share/tessaly/tessaly.html"
+#endif
 #ifndef TESSALY_HELP_INSTALLED
 #define TESSALY_HELP_INSTALLED "/usr/local/share/tessaly/tessaly.html"
 #endif
@@ -43,7 +48,7 @@ void TfrmMain::createHotImages() {
     const QString name = QString::fromLatin1(h.name.data(), static_cast<int>(h.name.size()));
     img->setObjectName(name);
     img->setGeometry(h.place.left, h.place.top, h.place.width, h.place.height);
-    img->setPixmap(QPixmap(QStringLiteral(":/art/") + name + QStringLiteral(".jpg")));
+    img->setPixmap(ArtPixmap(name + QStringLiteral(".jpg"), devicePixelRatioF()));
     img->setCursor(Qt::PointingHandCursor);
     img->setMouseTracking(true);
     img->setStatusTip(h.id == face::HotImage::imgCorvane
@@ -268,6 +273,9 @@ QString TfrmMain::HelpFileName() {
   const QFileInfo exe(QCoreApplication::applicationFilePath());
   const QString beside = exe.path() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".html");
   if (QFileInfo::exists(beside)) return beside;
+  // Installed under any prefix (~/.local, /usr): the page lies in the share folder beside bin.
+  const QString installed = QDir::cleanPath(exe.path() + QLatin1Char('/') + QStringLiteral(TESSALY_HELP_RELATIVE));
+  if (QFileInfo::exists(installed)) return installed;
   return QStringLiteral(TESSALY_HELP_INSTALLED);
 }
 
