@@ -336,9 +336,14 @@ TEST_F(CdLibImage, ATocThatCannotBeTrueIsNoDiscWithTheReason) {
   writeFile(tmp / "back.cue",
             "FILE \"back.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
             "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n  TRACK 03 AUDIO\n    INDEX 01 00:01:00\n");
-  offer({tmp / "short.cue", tmp / "back.cue"});
+  // Two tracks that start at the same sector: an empty track no CD holds.
+  makeDisc(tmp.path(), "same", {"music:300"});
+  writeFile(tmp / "same.cue",
+            "FILE \"same.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n  TRACK 03 AUDIO\n    INDEX 01 00:01:00\n");
+  offer({tmp / "short.cue", tmp / "back.cue", tmp / "same.cue"});
   TCDRIP r;
-  for (int drive = 0; drive < 2; ++drive) {
+  for (int drive = 0; drive < 3; ++drive) {
     r.SelectDrive(drive);
     EXPECT_EQ(r.TrackCount(), 0) << drive;
     EXPECT_EQ(CR_GetNumTocEntries(), 0);
