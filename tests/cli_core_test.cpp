@@ -324,8 +324,9 @@ TEST_F(CliCore, ACancelOnSeveralEncodersLeavesADecodableFlacFile) {
   const auto test = run("flac -t -s " + shellQuote((tmp / "parallel" / "One.flac").string()));
   EXPECT_EQ(test.exitCode, 0) << test.err;
   const auto samples = run("metaflac --show-total-samples " + shellQuote((tmp / "parallel" / "One.flac").string()));
-  EXPECT_GT(std::stoull(samples.out), 0u);
-  EXPECT_LT(std::stoull(samples.out), 120u * 40000u / 4u);  // cut short
+  // How much the encoder took before the cancel depends on the threads' timing (none at all
+  // under the sanitizers): what holds is a finished stream, cut short.
+  EXPECT_LT(std::stoull(samples.out), 120u * 40000u / 4u);
 }
 
 TEST_F(CliCore, TheQuestionComesInItsPlaceAndANameTheRunWroteIsAskedAbout) {
