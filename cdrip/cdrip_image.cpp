@@ -326,14 +326,13 @@ bool prepareImage(Drive& d, ImageOpening& how, std::string& problem) {
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     cue::Sheet sheet;
     std::string why;
-    const bool read = cue::parse(text, sheet, why);
-    if (!libcdioReadsSheet(sheet, image)) {
-      if (!read) {
-        problem = why;
-        return false;
-      }
-      return prepareOwnSheet(d, sheet, how, problem);
+    // A sheet our reader refuses never reaches libcdio's: that one leaks and misreads on the
+    // same malformed lines, and the user gets our reason either way.
+    if (!cue::parse(text, sheet, why)) {
+      problem = why;
+      return false;
     }
+    if (!libcdioReadsSheet(sheet, image)) return prepareOwnSheet(d, sheet, how, problem);
   }
   TempFolder shim;
   if (!shim.Make()) {
