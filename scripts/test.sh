@@ -27,11 +27,21 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_FUZZ=ON -DT
 cmake --build build-fuzz -j"$jobs" --target ini_fuzz tag_fuzz image_fuzz
 seconds="${TESSALY_FUZZ_SECONDS:-60}"
 # name, seed folder, largest input
+failed=0
 for fuzzer in "ini_fuzz tests/fuzz/seeds 4096" "tag_fuzz tests/fuzz/seeds 4096" \
             "image_fuzz tests/fuzz/image-seeds 32768"; do
   read -r f seeds len <<<"$fuzzer"
   mkdir -p "build-fuzz/corpus-$f"
-  "build-fuzz/$f" -max_total_time="$seconds" -max_len="$len" -timeout=30 -print_final_stats=1 \
-    -artifact_prefix="build-fuzz/$f-" "build-fuzz/corpus-$f" "$seeds" 2>&1 | tail -n 3
+  # The whole output goes to a log; on a find, its report (and the input that made it, kept
+  # under build-fuzz/) is printed, so the failure can be read where the run was.
+  if "build-fuzz/$f" -max_total_time="$seconds" -max_len="$len" -timeout=30 -print_final_stats=1 \
+      -artifact_prefix="build-fuzz/$f-" "build-fuzz/corpus-$f" "$seeds" >"build-fuzz/$f.log" 2>&1; then
+    tail -n 3 "build-fuzz/$f.log"
+  else
+    failed=$((failed + 1))
+    echo "$f found a fault:"
+    sed -n '/==ERROR\|deadly signal\|ERROR: libFuzzer/,$p' "build-fuzz/$f.log" | head -n 80
+  fi
 done
-echo "fuzzing: 3 passed, 0 failed"
+echo "fuzzing: $((3 - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
