@@ -262,6 +262,7 @@ void TfrmMain::FormCreate() {
     }
     if (cboDrive->count() > 0) cboDrive->setCurrentIndex(0);
     cboDriveClick();
+    if (cboDrive->count() == 0) ShowNotice(QStringLiteral("No CD drive found. Open a disc image with Ctrl+O."));
     SetLameCoder();
     PlayMode = false;
     PlayIndex = -1;
@@ -291,6 +292,7 @@ void TfrmMain::ShowNotice(const QString& text) {
 
 void TfrmMain::DriveChosen() {
   Notice.clear();
+  toldDiscProblem_.clear();
   const int drive = cboDrive->currentIndex();
   if (trayOpen_.contains(drive)) RIPPER->EjectCD(false);
   cboDriveClick();
@@ -318,7 +320,20 @@ void TfrmMain::cboDriveClick() {
   chkSelAll->setCheckState(Qt::Unchecked);  // runs chkSelAllClick when it was ticked or grayed
   nameListedDisc();
   if (RowCount() > 0) trayOpen_.remove(cboDrive->currentIndex());  // a disc is in: the tray is shut
+  TellDiscProblem();
   if (!Notice.isEmpty()) lblStatus->setText(Notice);
+}
+
+void TfrmMain::TellDiscProblem() {
+  if (RowCount() > 0 || cboDrive->count() == 0) {
+    toldDiscProblem_.clear();
+    return;
+  }
+  const QString problem = QString::fromStdString(RIPPER->DiscProblem());
+  if (problem.isEmpty() || problem == toldDiscProblem_) return;
+  toldDiscProblem_ = problem;
+  // A sentence of its own stands alone; a bare reason is the drive's.
+  ShowNotice(problem.front().isUpper() ? problem : cboDrive->currentText() + QStringLiteral(": ") + problem);
 }
 
 void TfrmMain::SetLameCoder() {

@@ -121,6 +121,9 @@ class TfrmMain : public QWidget {
   // user chooses a drive; the timer's relisting of an empty drive keeps it. Empty: none.
   QString Notice;
   void ShowNotice(const QString& text);
+  // Why the listed drive has no rows, told once per drive choice (the timer relists an empty
+  // drive every second); a disc listed forgets it.
+  void TellDiscProblem();
   // Whether this window opened the tray of drive i (the CD box's index) and no disc has been
   // read from it since.
   bool TrayOpened(int drive) const { return trayOpen_.contains(drive); }
@@ -226,6 +229,9 @@ class TfrmMain : public QWidget {
   bool lookupRunning_ = false;
   std::set<std::string> lookedUp_;  // discs asked for automatically in this run
   bool shownOnce_ = false;
+  QString toldDiscProblem_;
+  // Opens a page or file through the desktop; tells in the status line when nothing opens it.
+  void openOnDesktop(const QUrl& url, const QString& what);
   QSet<int> trayOpen_;
   // The ticks of the rows, to tell whether a key press in the list changed one.
   std::vector<bool> ticks() const;

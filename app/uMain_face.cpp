@@ -279,14 +279,27 @@ QString TfrmMain::HelpFileName() {
   return QStringLiteral(TESSALY_HELP_INSTALLED);
 }
 
-void TfrmMain::HelpWith1Click() {
+void TfrmMain::openOnDesktop(const QUrl& url, const QString& what) {
+  bool opened = false;
   try {
-    OpenUrl(QUrl::fromLocalFile(HelpFileName()));
+    opened = OpenUrl(url);
   } catch (...) {
-    // Help never disturbs the user.
+    // Opening never disturbs the user more than a word in the status line.
   }
+  if (!opened)
+    ShowNotice(what + QStringLiteral(" cannot be opened: no program opens it (xdg-open from xdg-utils is missing)"));
+}
+
+void TfrmMain::HelpWith1Click() {
+  const QString page = HelpFileName();
+  if (!QFileInfo::exists(page)) {
+    ShowNotice(QStringLiteral("The help page cannot be opened: ") + page + QStringLiteral(" is missing"));
+    return;
+  }
+  openOnDesktop(QUrl::fromLocalFile(page), QStringLiteral("The help page"));
 }
 
 void TfrmMain::Corvanecomontheweb1Click() {
-  OpenUrl(QUrl(QString::fromLatin1(face::kMakerUrl.data(), static_cast<int>(face::kMakerUrl.size()))));
+  openOnDesktop(QUrl(QString::fromLatin1(face::kMakerUrl.data(), static_cast<int>(face::kMakerUrl.size()))),
+                QStringLiteral("The web page"));
 }

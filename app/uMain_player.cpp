@@ -2,19 +2,37 @@
 // a new disc, keeps the row icons current and plays on to the next track.
 #include "app/uMain.h"
 
+namespace {
+
+// Why the library refused to play, in the user's words. The library names a changed disc;
+// every other refusal of a listed audio track is the sound server's.
+QString playRefusal() {
+  std::string text(static_cast<size_t>(CR_GetRipperProblem(nullptr, 0)) + 1, '\0');
+  text.resize(static_cast<size_t>(CR_GetRipperProblem(text.data(), static_cast<int32_t>(text.size()))));
+  return text.empty() ? QStringLiteral("No sound: the sound server cannot be reached") : QString::fromStdString(text);
+}
+
+}  // namespace
+
 void TfrmMain::btnPlayClick() {
   if (RowCount() == 0) return;
   const int r = SelectedRow();
+  int started = -1;
   if (r >= 0) {
-    if (RIPPER->IsAudioTrack(r)) {
-      RIPPER->PlayTrack(r + 1);
-      PlayIndex = r;
-      Paused = false;
-    }
+    if (RIPPER->IsAudioTrack(r)) started = r;
   } else if (RIPPER->IsAudioTrack(0)) {
     SelectRow(0);
-    RIPPER->PlayTrack(1);
-    PlayIndex = 0;
+    started = 0;
+  }
+  if (started >= 0) {
+    // A refused start is said and ends the playing: the timer would otherwise move on to the
+    // next track every second, each as silent as this one.
+    if (RIPPER->PlayTrack(started + 1) != CDEX_OK) {
+      btnStopClick();
+      ShowNotice(playRefusal());
+      return;
+    }
+    PlayIndex = started;
     Paused = false;
   }
   PlayMode = true;

@@ -100,4 +100,59 @@ TEST(WindowPlayer, AnEjectedImageIsListedAgainByEjectOrByChoosingItsDrive) {
   CR_DeInit();
 }
 
+TEST(WindowPlayer, ProblemsAreToldInTheStatusLineOnce) {
+  TApplication app(g_argc, g_argv);
+  TempDir tmp;
+  setenv("XDG_CONFIG_HOME", (tmp.path() / "config").c_str(), 1);
+  setenv("HOME", tmp.path().c_str(), 1);
+  const std::optional<std::string> server =
+      std::getenv("PULSE_SERVER") ? std::optional<std::string>(std::getenv("PULSE_SERVER")) : std::nullopt;
+  setenv("PULSE_SERVER", ("unix:" + (tmp / "no-server").string()).c_str(), 1);
+  CR_DeInit();
+  Settings = StartupSettings();
+  const fs::path cue = makeDisc(tmp.path(), "quiet", {"noise:120", "noise:90"});
+  // A second image whose data file is gone.
+  const fs::path lost = makeDisc(tmp.path(), "lost", {"noise:75"});
+  fs::remove(tmp / "lost.bin");
+  ASSERT_EQ(CR_AddDrive(cue.c_str()), CDEX_OK);
+  ASSERT_EQ(CR_AddDrive(lost.c_str()), CDEX_OK);
+  {
+    TfrmMain w;
+    ASSERT_EQ(w.RowCount(), 2);
+    // Play with no sound server: said, and nothing plays on at the next tick.
+    w.btnPlayClick();
+    EXPECT_EQ(w.lblStatus->text(), QStringLiteral("No sound: the sound server cannot be reached"));
+    EXPECT_FALSE(w.PlayMode);
+    EXPECT_EQ(w.PlayIndex, -1);
+    w.Timer1Timer();
+    EXPECT_FALSE(w.RIPPER->IsPlaying());
+    EXPECT_EQ(w.PlayIndex, -1);
+
+    // The image that cannot be read says why, once: the timer's relisting keeps quiet after
+    // a hint took the line, and choosing the drive again tells it again.
+    w.cboDrive->setCurrentIndex(1);
+    w.DriveChosen();
+    EXPECT_EQ(w.RowCount(), 0);
+    const QString told = w.lblStatus->text();
+    EXPECT_TRUE(told.contains(QStringLiteral("lost.bin"))) << told.toStdString();
+    EXPECT_TRUE(told.startsWith(w.cboDrive->currentText())) << told.toStdString();
+    app.SetHint(QStringLiteral("a hint"));
+    app.SetHint(QString());
+    w.Timer1Timer();
+    EXPECT_FALSE(w.lblStatus->text().contains(QStringLiteral("lost.bin")));
+    w.DriveChosen();
+    EXPECT_EQ(w.lblStatus->text(), told);
+    // A drive with a disc forgets the problem.
+    w.cboDrive->setCurrentIndex(0);
+    w.DriveChosen();
+    EXPECT_EQ(w.RowCount(), 2);
+    EXPECT_EQ(w.lblStatus->text(), QStringLiteral("No Tracks Selected."));
+  }
+  CR_DeInit();
+  if (server)
+    setenv("PULSE_SERVER", server->c_str(), 1);
+  else
+    unsetenv("PULSE_SERVER");
+}
+
 }  // namespace

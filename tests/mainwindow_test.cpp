@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QMessageBox>
@@ -26,8 +27,11 @@
 #include "test_support.h"
 #include "cdrip/CdText.h"
 
-// The stand-in library has no CD-Text: every listed disc has none.
-bool CR_ReadCdText(int, TCdTextInfo*) { return false; }
+// The stand-in library knows no reason for a missing disc unless it is given one.
+__attribute__((weak)) int32_t CR_GetTocProblem(char* text, int32_t size) {
+  if (text && size > 0) text[0] = '\0';
+  return 0;
+}
 
 namespace {
 
@@ -95,6 +99,18 @@ QStringList column(TfrmMain& w, int col) {
   return out;
 }
 
+// A help page beside the test program, where Help looks first, while it lives.
+struct HelpPage {
+  HelpPage() { writeFile(path, "<html></html>"); }
+  ~HelpPage() { fs::remove(path); }
+  HelpPage(const HelpPage&) = delete;
+  HelpPage& operator=(const HelpPage&) = delete;
+  const fs::path path = [] {
+    const QFileInfo exe(QCoreApplication::applicationFilePath());
+    return (exe.path() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".html")).toStdString();
+  }();
+};
+
 int ticked(TfrmMain& w) {
   int k = 0;
   for (int i = 0; i < w.RowCount(); ++i) k += w.RowChecked(i) ? 1 : 0;
@@ -135,6 +151,13 @@ TEST_F(MainWindow, NoDriveLeavesTheBoxAndTheListEmpty) {
   EXPECT_EQ(w->cboDrive->count(), 0);
   EXPECT_EQ(w->cboDrive->currentIndex(), -1);
   EXPECT_EQ(w->RowCount(), 0);
+  // Said once: the timer's relisting keeps it, a hint takes the line back for good.
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No CD drive found. Open a disc image with Ctrl+O."));
+  w->Timer1Timer();
+  EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No CD drive found. Open a disc image with Ctrl+O."));
+  app().SetHint(QStringLiteral("a hint"));
+  app().SetHint(QString());
+  w->Timer1Timer();
   EXPECT_EQ(w->lblStatus->text(), QStringLiteral("No Tracks Selected."));
   // Album commands need a drive.
   w->SaveCDInformation1Click();
@@ -713,7 +736,10 @@ TEST_F(MainWindow, TheKeyboardReachesAndPressesEveryButtonAreaAndTheShortcutsAct
   EXPECT_EQ(fake::script().playArgs.back(), 2);
   QTest::keyClick(w.get(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_TRUE(fs::exists(CDPlayerIniPath()));
-  QTest::keyClick(w.get(), Qt::Key_F1);
+  {
+    const HelpPage page;
+    QTest::keyClick(w.get(), Qt::Key_F1);
+  }
   ASSERT_EQ(openedUrls.size(), 1u);
   EXPECT_TRUE(openedUrls[0].toLocalFile().endsWith(QStringLiteral(".html")));
   QTest::keyClick(w.get(), Qt::Key_F2);
@@ -798,7 +824,10 @@ TEST_F(MainWindow, AnExceptionInAHandlerIsReportedAndTheProgramGoesOn) {
 
 TEST_F(MainWindow, HelpAndMakerPageOpenThroughTheDesktopAndCloseSavesSettings) {
   auto w = make({disc()});
-  w->HelpWith1Click();
+  {
+    const HelpPage page;
+    w->HelpWith1Click();
+  }
   w->Corvanecomontheweb1Click();
   ASSERT_EQ(openedUrls.size(), 2u);
   EXPECT_TRUE(openedUrls[0].isLocalFile());
@@ -810,6 +839,30 @@ TEST_F(MainWindow, HelpAndMakerPageOpenThroughTheDesktopAndCloseSavesSettings) {
   w->Exit1Click();
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(platform::ReadProfileString(SettingsFileName(), "MP3", "BitRates").value_or(""), "192");
+}
+
+TEST_F(MainWindow, APageNothingOpensOrAMissingHelpPageIsToldInTheStatusLine) {
+  auto w = make({disc()});
+  TfrmMain::OpenUrl = [this](const QUrl& u) {
+    openedUrls.push_back(u);
+    return false;  // no xdg-open
+  };
+  {
+    const HelpPage page;
+    w->HelpWith1Click();
+  }
+  ASSERT_EQ(openedUrls.size(), 1u);
+  EXPECT_EQ(w->lblStatus->text(),
+            QStringLiteral("The help page cannot be opened: no program opens it (xdg-open from xdg-utils is missing)"));
+  w->Corvanecomontheweb1Click();
+  EXPECT_TRUE(w->lblStatus->text().startsWith(QStringLiteral("The web page cannot be opened"))) << w->lblStatus->text().toStdString();
+  // Without the page nothing is asked to open it, and the status line names the file looked for.
+  if (!fs::exists(TfrmMain::HelpFileName().toStdString())) {
+    w->HelpWith1Click();
+    EXPECT_EQ(openedUrls.size(), 2u);
+    EXPECT_EQ(w->lblStatus->text(),
+              QStringLiteral("The help page cannot be opened: ") + TfrmMain::HelpFileName() + QStringLiteral(" is missing"));
+  }
 }
 
 }  // namespace
