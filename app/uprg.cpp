@@ -62,6 +62,7 @@ class Tfrmprg::Host : public TExtractionHost {
     if (auto& open = OpenFolderHandler()) open(QUrl::fromLocalFile(qs(folder)));
   }
   void Finish(int modalResult) override { w_.done(modalResult); }
+  void RunSummary(const std::string& text) override { w_.summary_ = text; }
 
  private:
   QTreeWidgetItem* item(int row) const { return w_.model_.ListView1->topLevelItem(row); }
@@ -137,7 +138,9 @@ void Tfrmprg::paintEvent(QPaintEvent* e) {
 void Tfrmprg::FormShow() {
   StartPending = true;
   setAutoSizedText(lblStatus, QStringLiteral("Initializing..."));
-  setWindowTitle(WavOutput ? QStringLiteral("Extract To WAV files") : QStringLiteral("Extract To MP3 files"));
+  setWindowTitle(WavOutput    ? QStringLiteral("Extract To WAV files")
+                 : FlacOutput ? QStringLiteral("Extract To FLAC files")
+                              : QStringLiteral("Extract To MP3 files"));
   prgTotalProgress->SetPosition(0);
   prgTotalProgress->SetShowDec(false);
 }
@@ -160,9 +163,17 @@ void Tfrmprg::Timer1Timer() {
   // whose ticks reach the window during the run and refresh the bar.
   platform::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
   Timer1->start();
+  summary_.clear();
+  discChanged_ = false;
   Host host(*this);
   TExtractionRun run(host, *model_.RIPPER, *model_.MP3Info1, Settings);
-  run.Perform(WavOutput ? TRunOutput::Wav : TRunOutput::Mp3);
+  try {
+    run.Perform(WavOutput ? TRunOutput::Wav : FlacOutput ? TRunOutput::Flac : TRunOutput::Mp3);
+  } catch (const ETrackNotRead&) {
+    // A swapped disc is no error of the run: the main window says so and lists the drive again.
+    if (!DiscChangedSinceListing()) throw;
+    discChanged_ = true;
+  }
 }
 
 void Tfrmprg::btnCancelClick() {

@@ -28,6 +28,7 @@ class Tfrmprg : public QDialog {
   explicit Tfrmprg(const TSharedModel& model);  // no owner; centred over model.frmMain
 
   bool WavOutput = false;     // set before exec()
+  bool FlacOutput = false;    // set before exec(): FLAC files (when not WavOutput)
   bool StartPending = false;  // set when shown; the first tick that finds it starts the run
   bool Cancelled = false;     // set by Cancel
 
@@ -45,6 +46,12 @@ class Tfrmprg : public QDialog {
   std::string GetOutputfilename(int index) const;
   // Whether a run is under way (the close box then cancels it).
   bool Running() const { return running_; }
+  // After exec(): the run's summary line for the main window's status line ("All tracks
+  // accurately ripped"...), "" when the run wrote no rip log.
+  std::string Summary() const { return summary_; }
+  // After exec(): a row was refused because the disc is no longer the one listed; the run
+  // ended there without raising the refusal.
+  bool DiscChanged() const { return discChanged_; }
 
  protected:
   void showEvent(QShowEvent* e) override;
@@ -57,4 +64,6 @@ class Tfrmprg : public QDialog {
   TSharedModel model_;
   bool painted_ = false;
   bool running_ = false;
+  std::string summary_;
+  bool discChanged_ = false;
 };

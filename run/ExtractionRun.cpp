@@ -16,6 +16,7 @@
 
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
+#include "cdrip/CdRip_dll.h"
 #include "flac/FlacCoder.h"
 #include "lame/LameCoder.h"
 #include "mp3info/MP3Info.h"
@@ -32,6 +33,12 @@ int RowTrackIndexOf(const std::string& text) {
   if (text.empty() || *end != '\0' || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
     throw EBadTrackIndex("'" + text + "' is not a valid integer value");
   return static_cast<int>(v);
+}
+
+bool DiscChangedSinceListing() {
+  char text[256] = {};
+  CR_GetRipperProblem(text, sizeof text);
+  return std::string(text) == "The disc was changed: list it again";
 }
 
 bool OutputNameTaken(const std::string& name) {

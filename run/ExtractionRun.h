@@ -89,6 +89,10 @@ class ETrackNotRead : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Whether the CD library refused the last track because the drive's disc is no longer the one
+// listed (its listing is then dropped and the drive is to be listed again).
+bool DiscChangedSinceListing();
+
 // A row's track index that is not a number of the track list.
 class EBadTrackIndex : public std::runtime_error {
  public:

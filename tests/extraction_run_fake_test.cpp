@@ -72,4 +72,29 @@ TEST(ExtractionRunFake, ARefusedTrackEndsTheRunAndAnOlderFileIsNotItsResult) {
   EXPECT_EQ(host.opened, (std::vector<std::string>{tmp.path().string() + "/"}));
 }
 
+TEST(ExtractionRunFake, ADiscChangedSinceTheListingIsToldFromTheLibrarysReason) {
+  fake::reset();
+  CDRipParams() = CDROMPARAMS{};
+  platform::SetProcessMessagesHook(nullptr);
+  fake::script().drives = {fake::driveWithTracks({0, 1000}, 2000)};
+  fake::script().openStatus = CDEX_ERROR;
+  TCDRIP ripper;
+  ripper.WriteWAV = true;
+  TMP3Info tagger;
+  TempDir tmp;
+  const TMP3Settings saved = Settings;
+  Settings.OutDir = tmp.path().string();
+  Host host;
+  TExtractionRun run(host, ripper, tagger, Settings);
+  // A refusal for another reason is not a changed disc.
+  fake::script().ripperProblem = "";
+  EXPECT_THROW(run.Perform(TRunOutput::Wav), ETrackNotRead);
+  EXPECT_FALSE(DiscChangedSinceListing());
+  fake::script().ripperProblem = "The disc was changed: list it again";
+  EXPECT_THROW(run.Perform(TRunOutput::Wav), ETrackNotRead);
+  EXPECT_TRUE(DiscChangedSinceListing());
+  Settings = saved;
+  EXPECT_EQ(host.status, (std::vector<std::string>{"--", "--"}));
+}
+
 }  // namespace

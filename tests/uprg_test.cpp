@@ -63,6 +63,7 @@ class ExtractionWindow : public ::testing::Test {
   void SetUp() override {
     CR_DeInit();
     saved_ = Settings;
+    savedMore_ = MoreSettings;
     Settings.OutDir = out.string();
     Settings.OpenWhenDone = true;
     MessageBeepHandler() = nullptr;
@@ -79,6 +80,7 @@ class ExtractionWindow : public ::testing::Test {
     ripper.reset();
     CR_DeInit();
     Settings = saved_;
+    MoreSettings = savedMore_;
     platform::SetProcessMessagesHook(nullptr);
   }
 
@@ -159,6 +161,7 @@ class ExtractionWindow : public ::testing::Test {
   std::vector<std::string> opened;
   std::vector<Question> questions;
   TMP3Settings saved_{};
+  TMoreSettings savedMore_{};
 };
 
 TEST_F(ExtractionWindow, ControlsStandWhereAndAsDesigned) {
@@ -349,6 +352,41 @@ TEST_F(ExtractionWindow, ReplaceAllAsksNoMoreAndTheNextRunAsksAgain) {
   EXPECT_EQ(exec(again, {"&No"}), 1);
   EXPECT_EQ(questions.size(), 2u);
   EXPECT_EQ(opened.size(), 1u);  // No opens nothing
+}
+
+TEST_F(ExtractionWindow, FlacOutputWritesFlacFilesOfTheDiscsSamplesAndTheLogsSummary) {
+  load({"music:150", "tone440:100"});
+  tick({0, 1});
+  MoreSettings.RipLog = true;
+  Tfrmprg w(model());
+  w.FlacOutput = true;
+  w.Timer1->setInterval(20);
+  QString caption;
+  ripper->OnBeginTrack = [&](TCDRIP&, uint16_t) { caption = w.windowTitle(); };
+  EXPECT_EQ(exec(w), 1);
+  EXPECT_FALSE(app()->caught);
+  EXPECT_EQ(caption, QStringLiteral("Extract To FLAC files"));
+  EXPECT_EQ(filesIn(out), (std::set<std::string>{"Track01.flac", "Track02.flac"}));
+  EXPECT_EQ(statuses(), (QStringList{"OK", "OK"}));
+  const auto r = run("flac -d -s -f --force-raw-format --endian=little --sign=signed -o " +
+                     shellQuote((tmp / "t2.raw").string()) + " " + shellQuote((out / "Track02.flac").string()));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(readFile(tmp / "t2.raw") == bin.substr(150 * 2352, 100 * 2352));
+  // The summary is the one the log beside the files ends with.
+  EXPECT_FALSE(w.Summary().empty());
+  EXPECT_FALSE(w.DiscChanged());
+  std::string log;
+  for (const auto& e : fs::directory_iterator(out))
+    if (e.path().extension() == ".log") log = readFile(e.path());
+  EXPECT_NE(log.find(w.Summary()), std::string::npos) << w.Summary();
+
+  // Without the log there is no summary to show, and a run does not keep the last one's.
+  MoreSettings.RipLog = false;
+  Tfrmprg again(model());
+  again.FlacOutput = true;
+  again.Timer1->setInterval(20);
+  EXPECT_EQ(exec(again, {"Replace &All"}), 1);
+  EXPECT_TRUE(again.Summary().empty());
 }
 
 class CancelTest : public ExtractionWindow, public ::testing::WithParamInterface<const char*> {};
