@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "run/AlbumTags.h"
 #include "run/ExtractionRun.h"
 #include "app/globals.h"
 #include "app/globals_dialog.h"
@@ -43,6 +44,11 @@ class Tfrmprg::Host : public TExtractionHost {
   bool RowChecked(int row) const override { return item(row)->checkState(colTitle) == Qt::Checked; }
   std::string RowCaption(int row) const override { return item(row)->text(colTitle).toStdString(); }
   std::string RowTrackIndex(int row) const override { return item(row)->text(colIndex).toStdString(); }
+  TTrackTags RowTags(int row) const override {
+    bool ok = false;
+    const int track = item(row)->text(colIndex).toInt(&ok);
+    return ok && track >= 0 ? AlbumTrackTags(w_.Album, static_cast<size_t>(track)) : TTrackTags{};
+  }
   void SetRowStatus(int row, const std::string& status, const std::string&) override {
     item(row)->setText(colStatus, qs(status));
   }
@@ -166,7 +172,13 @@ void Tfrmprg::Timer1Timer() {
   summary_.clear();
   discChanged_ = false;
   Host host(*this);
-  TExtractionRun run(host, *model_.RIPPER, *model_.MP3Info1, Settings);
+  TCDRIP& ripper = *model_.RIPPER;
+  ripper.ReadRetries = MoreSettings.Retries;
+  TExtractionRun run(host, ripper, *model_.MP3Info1, Settings);
+  // A disc image carries no drive offset; a drive's is its own setting, else the default one.
+  const bool image = !ripper.ImageDataFile().empty();
+  run.SetReadOffset(image ? 0 : DriveReadOffset(ripper.DriveName()),
+                    image || DriveReadOffsetKnown(ripper.DriveName()), image);
   try {
     run.Perform(WavOutput ? TRunOutput::Wav : FlacOutput ? TRunOutput::Flac : TRunOutput::Mp3);
   } catch (const ETrackNotRead&) {
@@ -183,12 +195,14 @@ void Tfrmprg::btnCancelClick() {
 
 std::string Tfrmprg::GetOutputfilename(int index) const {
   const QTreeWidgetItem* row = model_.ListView1->topLevelItem(index);
-  const std::string caption = row->text(colTitle).toStdString();
   bool ok = false;
   const int track = row->text(colIndex).toInt(&ok);
-  const TTrackList& tracks = model_.RIPPER->Tracks();
-  const std::string entry = ok && track >= 0 && track < tracks.Count() ? tracks.Strings(track) : std::string();
-  return RunOutputFileName(Settings.OutDir, caption, entry);
+  const TCDRIP& ripper = *model_.RIPPER;
+  if (!ok || track < 0 || track >= ripper.Tracks().Count())
+    return RunOutputFileName(Settings.OutDir, row->text(colTitle).toStdString(), std::string());
+  // The host only reads here: the tags are the ones the run names the file by.
+  Host host(const_cast<Tfrmprg&>(*this));
+  return RunOutputFileName(Settings.OutDir, RunTrackTags(host, ripper, index, track), ripper.Tracks().Strings(track));
 }
 
 void Tfrmprg::keyPressEvent(QKeyEvent* e) {

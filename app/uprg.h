@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/shared_model.h"
+#include "names/Album.h"
 
 class QGroupBox;
 class QLabel;
@@ -29,6 +30,9 @@ class Tfrmprg : public QDialog {
 
   bool WavOutput = false;     // set before exec()
   bool FlacOutput = false;    // set before exec(): FLAC files (when not WavOutput)
+  // Set before exec(): the listed disc's names (one entry per track), for the tags and the
+  // names the pattern makes; the titles are the rows' captions.
+  names::TAlbumNames Album;
   bool StartPending = false;  // set when shown; the first tick that finds it starts the run
   bool Cancelled = false;     // set by Cancel
 
@@ -42,7 +46,7 @@ class Tfrmprg : public QDialog {
   void FormShow();
   void Timer1Timer();
   void btnCancelClick();
-  // The WAV file name for list row index.
+  // The WAV file name for list row index: MoreSettings.NamePattern with the row's tags.
   std::string GetOutputfilename(int index) const;
   // Whether a run is under way (the close box then cancels it).
   bool Running() const { return running_; }

@@ -2,6 +2,7 @@
 
 #include "app/globals.h"
 #include "cdrip/CdText.h"
+#include "run/AlbumTags.h"
 
 namespace cli {
 
@@ -48,24 +49,7 @@ std::string AlbumLine(const names::TAlbumNames& n) {
   return line;
 }
 
-TTrackTags RowTags(const names::TAlbumNames& n, size_t row) {
-  TTrackTags t;
-  auto at = [row](const std::vector<std::string>& v) { return row < v.size() ? v[row] : std::string(); };
-  t.Artist = at(n.TrackArtists);
-  if (t.Artist.empty()) t.Artist = n.AlbumArtist;
-  t.Album = n.AlbumTitle;
-  t.AlbumArtist = n.AlbumArtist;
-  t.Year = n.Year;
-  t.Genre = n.Genre;
-  t.MusicBrainzTrackId = at(n.RecordingIds);
-  t.MusicBrainzReleaseTrackId = at(n.TrackIds);
-  t.MusicBrainzAlbumId = n.ReleaseId;
-  if (row < n.TrackArtistIds.size() && !n.TrackArtistIds[row].empty()) t.MusicBrainzArtistId = n.TrackArtistIds[row][0];
-  if (!n.AlbumArtistIds.empty()) t.MusicBrainzAlbumArtistId = n.AlbumArtistIds[0];
-  t.MusicBrainzReleaseGroupId = n.ReleaseGroupId;
-  t.MusicBrainzDiscId = n.DiscId;
-  return t;
-}
+TTrackTags RowTags(const names::TAlbumNames& n, size_t row) { return AlbumTrackTags(n, row); }
 
 std::vector<std::string> ReleaseNotes(const names::TResolved& found) {
   std::vector<std::string> lines;

@@ -389,6 +389,57 @@ TEST_F(ExtractionWindow, FlacOutputWritesFlacFilesOfTheDiscsSamplesAndTheLogsSum
   EXPECT_TRUE(again.Summary().empty());
 }
 
+TEST_F(ExtractionWindow, TheDiscsNamesGiveTheTagsAndTheNamesOfThePattern) {
+  load({"music:75", "tone440:75"});
+  list->topLevelItem(0)->setText(colTitle, QStringLiteral("Intro"));
+  tick({0, 1});
+  MoreSettings.NamePattern = "%albumartist%/%album%/%nn% %title%";
+  MoreSettings.FullTags = true;
+  Tfrmprg w(model());
+  w.Album.AlbumArtist = "Ελένη";
+  w.Album.AlbumTitle = "Δίσκος";
+  w.Album.Year = "2001";
+  w.Album.TrackArtists = {"", "Guest"};
+  const fs::path folder = out / "Ελένη" / "Δίσκος";
+  EXPECT_EQ(w.GetOutputfilename(1), (folder / "02 Track02.wav").string());
+  w.FlacOutput = true;
+  w.Timer1->setInterval(20);
+  EXPECT_EQ(exec(w), 1);
+  EXPECT_FALSE(app()->caught);
+  ASSERT_TRUE(fs::exists(folder / "01 Intro.flac"));
+  const auto r = run("metaflac --export-tags-to=- " + shellQuote((folder / "02 Track02.flac").string()));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  for (const char* c : {"TITLE=Track02", "ARTIST=Guest", "ALBUM=Δίσκος", "ALBUMARTIST=Ελένη", "DATE=2001",
+                        "TRACKNUMBER=2", "TRACKTOTAL=2"})
+    EXPECT_NE(r.out.find(std::string(c) + "\n"), std::string::npos) << c << " in " << r.out;
+
+  // An MP3 file of the same row: the ID3v2 tag in front holds the album in UTF-8, the ID3v1
+  // tag the caption.
+  list->topLevelItem(1)->setCheckState(colTitle, Qt::Unchecked);
+  Tfrmprg mp3(model());
+  mp3.Album = w.Album;
+  mp3.Timer1->setInterval(20);
+  EXPECT_EQ(exec(mp3), 1);
+  const std::string raw = readFile(folder / "01 Intro.mp3");
+  EXPECT_EQ(raw.substr(0, 3), "ID3");
+  EXPECT_NE(raw.find("Δίσκος"), std::string::npos);
+  tagger.SetFilename((folder / "01 Intro.mp3").string());
+  EXPECT_EQ(tagger.Title(), "Intro");
+}
+
+TEST_F(ExtractionWindow, AnImageTakesNoDriveOffsetAndTheRetriesComeFromTheSettings) {
+  load({"music:75", "tone440:75"});
+  tick({1});
+  MoreSettings.ReadOffset = 667;
+  MoreSettings.Retries = 7;
+  Tfrmprg w(model());
+  w.WavOutput = true;
+  w.Timer1->setInterval(20);
+  EXPECT_EQ(exec(w), 1);
+  EXPECT_EQ(ripper->ReadRetries, 7);
+  EXPECT_TRUE(readFile(out / "Track02.wav").substr(44) == bin.substr(75 * 2352, 75 * 2352));
+}
+
 class CancelTest : public ExtractionWindow, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(CancelTest, DuringAnMp3TrackKeepsATaggedDecodablePart) {
