@@ -54,6 +54,15 @@ TCDRIP::~TCDRIP() = default;
 
 int TCDRIP::GetNumCDROM() const { return CR_GetNumCDROM(); }
 
+bool TCDRIP::OpenImage(const std::string& path, std::string* reason) {
+  char text[1024] = {};
+  const bool ok = CR_OpenImage(path.c_str(), text, sizeof text) != CDEX_ERROR;
+  if (reason) *reason = ok ? std::string() : std::string(text);
+  return ok;
+}
+
+int TCDRIP::FindDrive(const std::string& path) const { return CR_FindDrive(path.c_str()); }
+
 void TCDRIP::copyFromRecord() {
   driveName_.assign(g_params.lpszCDROMID, strnlen(g_params.lpszCDROMID, sizeof g_params.lpszCDROMID));
   std::memcpy(&DriveTable, &g_params.DriveType, sizeof DriveTable);

@@ -130,6 +130,11 @@ class TCDRIP {
   const TTrackList& Tracks() const { return tracks_; }
   int TrackCount() const { return trackCount_; }
   const std::string& DriveName() const { return driveName_; }
+  // Lists a disc image as the last drive (once per file); false with the reason when the file
+  // is no disc image or cannot be read. The selected drive stays selected.
+  bool OpenImage(const std::string& path, std::string* reason);
+  // The index of the drive a path leads to, -1 when none is listed.
+  int FindDrive(const std::string& path) const;
   // Why the selected drive has no readable disc, when the library knows more than that.
   std::string DiscProblem() const { return libraryText(CR_GetTocProblem); }
   // The file(s) the selected disc image is read from, one a line; empty for a device.

@@ -63,6 +63,15 @@ typedef struct TOCENTRY {
 /* Offers a disc image (CUE/BIN, TOC, NRG...) or a device path as a drive, after the drives
  * found on the system. Only before CR_Init; 1 when the path cannot be opened. */
 CDEX_ERR CR_AddDrive(const char* path);
+/* Offers a disc image as a drive after CR_Init: it is read once, then listed last (a device
+ * path is listed as a drive). An image already listed, the same file under any name, is not
+ * listed again and gives CDEX_OK. A file that is not a disc image, or cannot be read, gives 1
+ * and why in `reason` ("<name> is not a disc image (cue, toc, nrg ...)", or the reader's or
+ * the system's reason); copies at most size - 1 bytes and a NUL, "" on success. */
+CDEX_ERR CR_OpenImage(const char* path, char* reason, int32_t size);
+/* The index of the drive a path leads to (a device by its device number, an image by its
+ * file), -1 when none is listed. */
+int32_t CR_FindDrive(const char* path);
 /* Forgets every drive and every added path, closing what is open; CR_Init may follow again. */
 void CR_DeInit(void);
 

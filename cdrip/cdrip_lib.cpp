@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <deque>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -102,7 +103,9 @@ struct Ripper {
 };
 
 std::vector<std::string> g_added;
-std::vector<Drive> g_drives;
+// A deque, so that a drive opened after init leaves the others where they are (the analog
+// player holds one).
+std::deque<Drive> g_drives;
 int32_t g_active = 0;
 bool g_initialised = false;
 std::unique_ptr<Ripper> g_ripper;
@@ -239,6 +242,32 @@ void drainMessages(cdrom_drive_t* d) {
 }
 
 void freeRipper() { g_ripper.reset(); }
+
+// The index of the drive `path` leads to: a device by its device number (/dev/cdrom beside
+// /dev/sr0), an image by its file (device and inode), else by the path's text; -1 for none.
+int32_t findDrive(const std::string& path) {
+  struct stat st {};
+  const bool exists = stat(path.c_str(), &st) == 0;
+  const bool device = exists && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode));
+  for (size_t i = 0; i < g_drives.size(); ++i) {
+    const Drive& d = g_drives[i];
+    if (d.path == path) return static_cast<int32_t>(i);
+    if (!exists) continue;
+    struct stat other {};
+    if (stat(d.path.c_str(), &other) != 0) continue;
+    if (device ? !d.image && (S_ISBLK(other.st_mode) || S_ISCHR(other.st_mode)) && other.st_rdev == st.st_rdev
+               : d.image && other.st_dev == st.st_dev && other.st_ino == st.st_ino)
+      return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+// One drive is one device, whatever names lead to it: known by its device number, shown by
+// the kernel's name.
+void addDevice(const std::string& path) {
+  const std::string name = kernelName(path);
+  if (findDrive(name) < 0) addDrive(name, false);
+}
 
 // A sector of the range that came back unread, unverified or missing: counted once, with its
 // place.
@@ -524,6 +553,69 @@ CDEX_ERR CR_AddDrive(const char* path) {
   return CDEX_OK;
 }
 
+CDEX_ERR CR_OpenImage(const char* path, char* reason, int32_t size) {
+  std::string why;
+  const CDEX_ERR status = [&]() -> CDEX_ERR {
+    if (!path || !*path) {
+      why = "no file was named";
+      return CDEX_ERROR;
+    }
+    const std::string name = std::filesystem::path(path).filename().string();
+    const std::string notImage = name + " is not a disc image (cue, toc, nrg ...)";
+    if (!g_initialised) {
+      why = "the CD library is not started";
+      return CDEX_ERROR;
+    }
+    struct stat st {};
+    if (stat(path, &st) != 0) {
+      why = name + ": " + std::strerror(errno);
+      return CDEX_ERROR;
+    }
+    if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
+      addDevice(path);
+      return CDEX_OK;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      why = notImage;
+      return CDEX_ERROR;
+    }
+    if (findDrive(path) >= 0) return CDEX_OK;
+    // Said plainly before the image's readers get to guess at it.
+    if (const int fd = open(path, O_RDONLY | O_CLOEXEC); fd < 0) {
+      why = name + ": " + std::strerror(errno);
+      return CDEX_ERROR;
+    } else {
+      close(fd);
+    }
+    // The image is read once here, so that a file that is no disc is refused now, with its
+    // reason, instead of being listed as a drive without a disc.
+    addDrive(path, true);
+    Drive& d = g_drives.back();
+    g_openProblem.clear();
+    CdIo_t* p = openImage(d);
+    std::vector<TOCENTRY> toc;
+    if (p) toc = readTocEntries(p);
+    if (!p || toc.empty()) {
+      if (p) cdio_destroy(p);
+      std::string ext = std::filesystem::path(path).extension().string();
+      for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      const bool named = ext == ".cue" || ext == ".toc" || ext == ".nrg";
+      why = named && !g_openProblem.empty() ? name + ": " + g_openProblem : notImage;
+      g_drives.pop_back();
+      return CDEX_ERROR;
+    }
+    d.cdio.reset(p);
+    return CDEX_OK;
+  }();
+  if (reason && size > 0) {
+    std::strncpy(reason, why.c_str(), static_cast<size_t>(size) - 1);
+    reason[size - 1] = '\0';
+  }
+  return status;
+}
+
+int32_t CR_FindDrive(const char* path) { return path && *path ? findDrive(path) : -1; }
+
 void CR_DeInit(void) {
   stopPlayback();
   freeRipper();
@@ -542,16 +634,6 @@ CDEX_ERR CR_Init(void) {
   if (g_initialised) return CDEX_OK;
   cdio_loglevel_default = CDIO_LOG_ERROR;
   cdio_log_set_handler(logHandler);
-  // One drive is one device, whatever names lead to it (/dev/cdrom beside /dev/sr0): known by
-  // its device number, shown by the kernel's name.
-  auto addDevice = [](const std::string& path) {
-    const std::string name = kernelName(path);
-    const dev_t rdev = deviceNumber(name);
-    const bool known = std::any_of(g_drives.begin(), g_drives.end(), [&](const Drive& d) {
-      return d.path == name || (rdev != 0 && !d.image && deviceNumber(d.path) == rdev);
-    });
-    if (!known) addDrive(name, false);
-  };
   if (char** devs = cdio_get_devices(DRIVER_DEVICE)) {
     for (char** p = devs; *p; ++p) addDevice(*p);
     cdio_free_device_list(devs);

@@ -39,6 +39,24 @@ using fake::g_script;
 extern "C" {
 
 CDEX_ERR CR_AddDrive(const char*) { return CDEX_OK; }
+int32_t CR_FindDrive(const char* path) {
+  for (size_t i = 0; i < g_script.drives.size(); ++i)
+    if (path && !g_script.drives[i].path.empty() && g_script.drives[i].path == path) return static_cast<int32_t>(i);
+  return -1;
+}
+CDEX_ERR CR_OpenImage(const char* path, char* reason, int32_t size) {
+  fake::log("CR_OpenImage");
+  g_script.openedImages.emplace_back(path ? path : "");
+  if (reason && size > 0) {
+    std::strncpy(reason, g_script.openImageReason.c_str(), static_cast<size_t>(size) - 1);
+    reason[size - 1] = '\0';
+  }
+  if (!g_script.openImageReason.empty()) return CDEX_ERROR;
+  if (CR_FindDrive(path) >= 0) return CDEX_OK;
+  g_script.drives.push_back(g_script.image);
+  g_script.drives.back().path = path ? path : "";
+  return CDEX_OK;
+}
 void CR_DeInit(void) {}
 int32_t CR_GetCDRipVersion(void) {
   fake::log("CR_GetCDRipVersion");
@@ -167,3 +185,9 @@ CDEX_ERR CR_GetPlayPosition(int32_t* first, int32_t* second) {
 }
 
 }  // extern "C"
+
+bool CR_ReadCdText(int, TCdTextInfo* out) {
+  fake::log("CR_ReadCdText");
+  if (out) *out = g_script.cdText;
+  return g_script.cdText.present;
+}

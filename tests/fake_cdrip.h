@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cdrip/CdRip_dll.h"
+#include "cdrip/CdText.h"
 
 namespace fake {
 
@@ -17,6 +18,7 @@ struct Drive {
   CDEX_ERR getParamsStatus = CDEX_OK;  // CR_GetCDROMParameters
   CDEX_ERR tocStatus = CDEX_OK;        // CR_ReadToc
   std::vector<TOCENTRY> toc;           // the tracks, then the lead-out
+  std::string path;                    // what CR_FindDrive knows it by
 };
 
 struct Chunk {
@@ -51,6 +53,13 @@ struct Script {
   int32_t retries = 20;                           // CR_SetReadRetries
   CR_ABORTCALLBACK abortCallback = nullptr;       // CR_SetAbortCallback
   void* abortUser = nullptr;
+  // CR_OpenImage: an empty reason lists `image` (under the path opened) after the drives,
+  // unless a drive of that path is listed; a reason refuses the open with it.
+  Drive image;
+  std::string openImageReason;
+  std::vector<std::string> openedImages;  // every path CR_OpenImage was given
+  // CR_ReadCdText: what the selected disc's CD-Text says (present false: it has none).
+  TCdTextInfo cdText;
 };
 
 Script& script();
