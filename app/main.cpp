@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/SingleInstance.h"
 #include "app/uMain.h"
 #include "cdrip/CdRip_dll.h"
 
@@ -91,7 +92,22 @@ int main(int argc, char** argv) {
   TApplication app(argc, argv);
   g_starting = false;
   QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));  // ties the window to its desktop entry
+  // Images named on a second start go to the window already open on this display.
+  const QString key = SingleInstanceKey();
+  if (!drives.empty()) {
+    QStringList paths;
+    for (const std::string& d : drives) paths << QString::fromStdString(d);
+    if (HandToRunningWindow(key, paths)) return 0;
+  }
   TfrmMain frmMain;
+  TSingleInstanceServer server;
+  server.OnPaths = [&frmMain](const QStringList& paths) {
+    for (const QString& p : paths) frmMain.OpenImage(p);
+    if (frmMain.isMinimized()) frmMain.showNormal();
+    frmMain.raise();
+    frmMain.activateWindow();
+  };
+  server.Listen(key);  // without it this window is one of several, as before
   frmMain.show();
   return app.exec();
 }

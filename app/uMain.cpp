@@ -3,6 +3,10 @@
 #include "app/uMain.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMimeData>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QMessageBox>
@@ -115,6 +119,7 @@ void TfrmMain::createControls() {
   cboDrive = new QComboBox(this);
   cboDrive->setGeometry(face::kDriveBox.left, face::kDriveBox.top, face::kDriveBox.width, face::kDriveBox.height);
   cboDrive->setEditable(false);
+  setAcceptDrops(true);
   QObject::connect(cboDrive, &QComboBox::activated, this, [this](int) { DriveChosen(); });
 
   const QString selAllHint = QStringLiteral("Select or Unselect all tracks");
@@ -184,6 +189,9 @@ void TfrmMain::createControls() {
                             &TfrmMain::LookUpNamesOnline1Click);
   SaveCDInformation1 = item("&Save CD Information", "Save alubm information to CDPlayer.ini file",
                             &TfrmMain::SaveCDInformation1Click);
+  PopupMenu1->addSeparator();
+  OpenDiscImage1 = item("Open &Disc Image...", "Open a disc image (cue, toc, nrg) as a drive",
+                        &TfrmMain::OpenDiscImage1Click);
   QObject::connect(PopupMenu1, &QMenu::hovered, this, [](QAction* a) {
     if (auto* app = TApplication::Instance()) app->SetHint(a->statusTip());
   });
@@ -461,6 +469,66 @@ void TfrmMain::extract(bool wavOutput) {
 
 void TfrmMain::ExtractTracksToWAVFiles1Click() { extract(true); }
 void TfrmMain::ExtractTracksToMP3Files1Click() { extract(false); }
+
+namespace {
+
+std::function<QString(QWidget*)> g_chooseImageFile = [](QWidget* parent) {
+  // Qt's own dialog: the same on every desktop, and a path can be typed into it.
+  return QFileDialog::getOpenFileName(parent, QStringLiteral("Open Disc Image"), QString(),
+                                      TfrmMain::ImageFileFilter(), nullptr, QFileDialog::DontUseNativeDialog);
+};
+
+}  // namespace
+
+std::function<QString(QWidget*)>& TfrmMain::ChooseImageFile = g_chooseImageFile;
+
+const QString& TfrmMain::ImageFileFilter() {
+  // What the CD library reads as a disc: cue sheets (with their BIN data), cdrdao TOC files
+  // and Nero images, in either case as file managers name them.
+  static const QString filter = QStringLiteral(
+      "Disc images (*.cue *.toc *.nrg *.bin *.CUE *.TOC *.NRG *.BIN);;All files (*)");
+  return filter;
+}
+
+void TfrmMain::OpenDiscImage1Click() {
+  const QString path = ChooseImageFile(this);
+  if (!path.isEmpty()) OpenImage(path);
+}
+
+bool TfrmMain::OpenImage(const QString& path) {
+  std::string reason;
+  if (!RIPPER->OpenImage(path.toStdString(), &reason)) {
+    messageBox(QMessageBox::Warning, QStringLiteral("Open Disc Image"),
+               reason.empty() ? path + QStringLiteral(" cannot be opened") : QString::fromStdString(reason));
+    return false;
+  }
+  // The box shows every drive the library lists; the new one is last, or was there already.
+  const int selected = cboDrive->currentIndex();
+  for (int i = cboDrive->count(); i < RIPPER->GetNumCDROM(); ++i) {
+    RIPPER->SelectDrive(i);
+    cboDrive->addItem(QString::fromStdString(RIPPER->DriveName()));
+  }
+  if (selected >= 0) RIPPER->SelectDrive(selected);
+  int drive = RIPPER->FindDrive(path.toStdString());
+  if (drive < 0 || drive >= cboDrive->count()) drive = cboDrive->count() - 1;
+  cboDrive->setCurrentIndex(drive);
+  DriveChosen();
+  return true;
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* e) {
+  for (const QUrl& u : e->mimeData()->urls())
+    if (u.isLocalFile()) {
+      e->acceptProposedAction();
+      return;
+    }
+}
+
+void TfrmMain::dropEvent(QDropEvent* e) {
+  e->acceptProposedAction();
+  for (const QUrl& u : e->mimeData()->urls())
+    if (u.isLocalFile()) OpenImage(u.toLocalFile());
+}
 
 void TfrmMain::Options1Click() {
   TfrmOptions frmOptions(this);

@@ -104,7 +104,7 @@ class TfrmMain : public QWidget {
   QMenu* PopupMenu1 = nullptr;
   QAction *SelectAll1 = nullptr, *InvertSelection1 = nullptr, *RenameTrack1 = nullptr,
           *CopyTrackInformationToClipboard1 = nullptr, *ReadCDInformation1 = nullptr,
-          *SaveCDInformation1 = nullptr, *LookUpNamesOnline1 = nullptr;
+          *SaveCDInformation1 = nullptr, *LookUpNamesOnline1 = nullptr, *OpenDiscImage1 = nullptr;
   std::array<TImage*, face::kHotImageCount> HotImages{};  // in face::kHotImages order
   std::array<TFaceButton*, face::kHotImageCount> FaceButtons{};  // the same order
   TFaceButton* faceButton(face::HotImage id) const { return FaceButtons[static_cast<size_t>(id)]; }
@@ -159,6 +159,14 @@ class TfrmMain : public QWidget {
   void ExtractTracksToWAVFiles1Click();
   void ExtractTracksToMP3Files1Click();
   void Options1Click();
+  // Disc images: the file dialog's choice, a dropped file or a later start's argument is
+  // listed as the last drive and chosen at once; a file that is no disc image is refused in a
+  // message box with the reason and not listed. False when refused.
+  void OpenDiscImage1Click();
+  bool OpenImage(const QString& path);
+  // The file dialog filtered to the disc images the CD library reads; replaced by tests.
+  static std::function<QString(QWidget*)>& ChooseImageFile;
+  static const QString& ImageFileFilter();
   void RIPPERProgress(uint16_t percentComplete);
 
   // Album information.
@@ -208,6 +216,8 @@ class TfrmMain : public QWidget {
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

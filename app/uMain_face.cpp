@@ -197,6 +197,7 @@ void TfrmMain::createKeyboardAccess() {
   shortcut(QKeySequence(Qt::Key_F1), &TfrmMain::HelpWith1Click);
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &TfrmMain::Exit1Click);
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_A), nullptr, SelectAll1);
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), nullptr, OpenDiscImage1);
   shortcut(QKeySequence(Qt::Key_F2), nullptr, RenameTrack1);
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_S), nullptr, SaveCDInformation1);
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_Right), &TfrmMain::btnForwardClick);

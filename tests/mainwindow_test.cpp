@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QMimeData>
 #include <QFileInfo>
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -29,6 +30,11 @@
 
 // The stand-in library knows no reason for a missing disc unless it is given one.
 __attribute__((weak)) int32_t CR_GetTocProblem(char* text, int32_t size) {
+  if (text && size > 0) text[0] = '\0';
+  return 0;
+}
+// Nor the files of an image: its drives are devices.
+__attribute__((weak)) int32_t CR_GetImageDataFile(char* text, int32_t size) {
   if (text && size > 0) text[0] = '\0';
   return 0;
 }
@@ -78,6 +84,12 @@ class MainWindow : public ::testing::Test {
       return true;
     };
     TfrmMain::StartSystemMove = [this](QWidget*) { ++moves; };
+    chosenImage.clear();
+    dialogs = 0;
+    TfrmMain::ChooseImageFile = [this](QWidget*) {
+      ++dialogs;
+      return chosenImage;
+    };
   }
   void TearDown() override {
     QApplication::clipboard()->clear();
@@ -91,6 +103,8 @@ class MainWindow : public ::testing::Test {
   TempDir home;
   std::vector<QUrl> openedUrls;
   int moves = 0;
+  QString chosenImage;  // what the image file dialog answers; empty: cancelled
+  int dialogs = 0;
 };
 
 QStringList column(TfrmMain& w, int col) {
@@ -162,6 +176,74 @@ TEST_F(MainWindow, NoDriveLeavesTheBoxAndTheListEmpty) {
   // Album commands need a drive.
   w->SaveCDInformation1Click();
   EXPECT_FALSE(fs::exists(CDPlayerIniPath()));
+}
+
+// Drops local files on the window as a file manager does.
+void dropFiles(QWidget* w, const QStringList& files) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& f : files) urls << QUrl::fromLocalFile(f);
+  data.setUrls(urls);
+  const QPointF at(320, 300);
+  QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &enter);
+  ASSERT_TRUE(enter.isAccepted()) << "the window refused the drag";
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w, &drop);
+}
+
+TEST_F(MainWindow, AnOpenedImageIsListedLastAndChosenAndWhatIsNoImageIsRefused) {
+  auto w = make({});
+  w->show();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  EXPECT_TRUE(w->OpenDiscImage1->text().remove(QLatin1Char('&')) == QStringLiteral("Open Disc Image..."));
+  EXPECT_TRUE(w->PopupMenu1->actions().contains(w->OpenDiscImage1));
+  for (const char* pattern : {"*.cue", "*.toc", "*.nrg"})
+    EXPECT_TRUE(TfrmMain::ImageFileFilter().contains(QLatin1String(pattern))) << pattern;
+  fake::script().image = fake::driveWithTracks({0, 9000}, 20000, "Disc image one.cue");
+
+  // Cancelled: nothing is opened.
+  QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(dialogs, 1);
+  EXPECT_TRUE(fake::script().openedImages.empty());
+
+  // Ctrl+O on a window without drives: the image becomes the one drive, listed and chosen,
+  // and the notice that no drive was found is gone.
+  chosenImage = QStringLiteral("/music/one.cue");
+  QTest::keyClick(w.get(), Qt::Key_O, Qt::ControlModifier);
+  ASSERT_EQ(fake::script().openedImages, std::vector<std::string>({"/music/one.cue"}));
+  ASSERT_EQ(w->cboDrive->count(), 1);
+  EXPECT_EQ(w->cboDrive->currentIndex(), 0);
+  EXPECT_EQ(w->cboDrive->itemText(0), QStringLiteral("Disc image one.cue"));
+  EXPECT_EQ(w->RowCount(), 2);
+  EXPECT_TRUE(w->Notice.isEmpty()) << w->Notice.toStdString();
+  EXPECT_FALSE(w->lblStatus->text().startsWith(QStringLiteral("No CD drive"))) << w->lblStatus->text().toStdString();
+
+  // A second image after it, by dropping it; the first again is chosen, not listed twice.
+  fake::script().image = fake::driveWithTracks({0, 5000, 8000}, 12000, "Disc image two.toc");
+  dropFiles(w.get(), {QStringLiteral("/music/two.toc")});
+  ASSERT_EQ(w->cboDrive->count(), 2);
+  EXPECT_EQ(w->cboDrive->currentIndex(), 1);
+  EXPECT_EQ(w->cboDrive->itemText(1), QStringLiteral("Disc image two.toc"));
+  EXPECT_EQ(w->RowCount(), 3);
+  EXPECT_EQ(fake::script().active, 1);
+  EXPECT_TRUE(w->OpenImage(QStringLiteral("/music/one.cue")));
+  EXPECT_EQ(w->cboDrive->count(), 2);
+  EXPECT_EQ(w->cboDrive->currentIndex(), 0);
+  EXPECT_EQ(w->RowCount(), 2);
+
+  // What is no disc image is refused with the library's reason and not listed.
+  fake::script().openImageReason = "notadisc.txt is not a disc image (cue, toc, nrg ...)";
+  QString caption;
+  const std::optional<QString> said =
+      withModalClosed([&] { EXPECT_FALSE(w->OpenImage(QStringLiteral("/music/notadisc.txt"))); }, &caption);
+  ASSERT_TRUE(said.has_value()) << "no message box";
+  EXPECT_EQ(*said, QStringLiteral("notadisc.txt is not a disc image (cue, toc, nrg ...)"));
+  EXPECT_EQ(caption, QStringLiteral("Open Disc Image"));
+  EXPECT_EQ(w->cboDrive->count(), 2);
+  EXPECT_EQ(w->cboDrive->currentIndex(), 0);
+  EXPECT_EQ(w->RowCount(), 2);
 }
 
 TEST_F(MainWindow, SelectAllTicksDataRowsTooAndCounts) {
