@@ -11,7 +11,6 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "app/globals.h"
@@ -23,6 +22,7 @@
 #include "platform/events.h"
 #include "platform/output_file.h"
 #include "platform/unique_fd.h"
+#include "run/RunProof.h"
 #include "tags/NamePattern.h"
 
 int RowTrackIndexOf(const std::string& text) {
@@ -168,6 +168,14 @@ void CreateRunFolders(const std::string& folder, const std::string& name) {
   }
 }
 
+TExtractionRun::TExtractionRun(TExtractionHost& host, TCDRIP& ripper, TMP3Info& tagger, TMP3Settings& settings)
+    : proof_(std::make_unique<TRunProof>()), host_(host), ripper_(ripper), tagger_(tagger), settings_(settings) {}
+
+TExtractionRun::~TExtractionRun() = default;
+
+const verify::TRipLog& TExtractionRun::RipLog() const { return proof_->Log(); }
+const std::string& TExtractionRun::RipLogName() const { return proof_->LogName(); }
+
 int TExtractionRun::Perform(TRunOutput output) {
   // 1-2. The question is asked again in every run; Encode follows the output.
   settings_.AskOverwrite = true;
@@ -180,7 +188,7 @@ int TExtractionRun::Perform(TRunOutput output) {
   lastName_.clear();
   stop_ = false;
 
-  startLog(output);
+  proof_->Start(host_, ripper_, output, offset_, offsetKnown_, image_);
 
   // 3. The rows, in list order.
   std::exception_ptr failure;
@@ -203,7 +211,7 @@ int TExtractionRun::Perform(TRunOutput output) {
   // log that cannot be written ends the run as an error, after the end steps, unless an
   // earlier error already does.
   try {
-    finishLog(failure != nullptr, failureText);
+    proof_->Finish(host_, settings_.OutDir, failure != nullptr, failureText);
   } catch (...) {
     if (!failure) failure = std::current_exception();
   }
@@ -216,7 +224,7 @@ int TExtractionRun::Perform(TRunOutput output) {
       std::filesystem::is_directory(FolderOf(lastName_), ec))
     host_.OpenFolder(FolderOf(lastName_));
   const int result = host_.Cancelled() ? 2 : 1;
-  if (!logName_.empty()) host_.RunSummary(log_.SummaryLine());
+  if (!proof_->LogName().empty()) host_.RunSummary(proof_->Log().SummaryLine());
   host_.Finish(result);
   if (failure) std::rethrow_exception(failure);
   return result;
@@ -247,23 +255,15 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
     if (lastAnswer_ == oaYesToAll) settings_.AskOverwrite = false;
   }
 
-  const int number = ripper_.Tracks().Objects(trackIndex).TrackNum;
-  // The proof reads 44.1 kHz stereo samples; the CD library's other formats are converted
-  // before the component sees them, so they are written as they come.
-  const bool converted = ripper_.OutputFormat() != STEREO44100;
-  std::optional<verify::TTrackProof> proof;
-  if (!converted && (offset_ != 0 || logOn_) && ripper_.IsAudioTrack(trackIndex)) proof.emplace(disc_->TrackProof(number));
+  std::optional<verify::TTrackProof> proof = proof_->TrackProof(ripper_, trackIndex);
   const size_t jitterBefore = ripper_.JitterLog().size();
   // A row for the log, whatever ended the track.
   auto logRow = [&](const std::string& status) {
-    if (!logOn_) return;
+    if (!proof_->LogOn()) return;
     const auto& jitter = ripper_.JitterLog();
-    std::vector<std::string> lines(jitter.begin() + static_cast<long>(std::min(jitterBefore, jitter.size())),
-                                   jitter.end());
-    const verify::TTrackChecksums none(0, false, false);
-    waitForLookUp();  // the row's verdict needs the answer
-    log_.AddTrack(disc_->Row(number, proof ? proof->Sums() : none, name, status, ripper_.JitterErrorCount(),
-                             lines, converted));
+    const std::vector<std::string> lines(jitter.begin() + static_cast<long>(std::min(jitterBefore, jitter.size())),
+                                         jitter.end());
+    proof_->AddRow(ripper_, trackIndex, proof ? &*proof : nullptr, name, status, ripper_.JitterErrorCount(), lines);
   };
   {
     ProgressWitness witness(ripper_);
@@ -295,89 +295,5 @@ void TExtractionRun::extractRow(int row, int ordinal, int total, TRunOutput outp
   const std::string status = host_.Cancelled() ? "Cancelled" : "OK";
   host_.SetRowStatus(row, status, name);
   logRow(status);
-  if (logOn_) host_.TrackVerified(row, log_.Tracks().back().Verification.Text());
-}
-
-namespace {
-
-std::string outputFormatName(TRunOutput output) {
-  switch (output) {
-    case TRunOutput::Mp3: return "MP3";
-    case TRunOutput::Raw: return "raw PCM";
-    case TRunOutput::Flac: return "FLAC";
-    case TRunOutput::Wav: break;
-  }
-  return "WAV";
-}
-
-}  // namespace
-
-void TExtractionRun::startLog(TRunOutput output) {
-  std::vector<verify::TTocTrack> toc;
-  for (int i = 0; i < ripper_.Tracks().Count(); ++i) {
-    const TTrack& t = ripper_.Tracks().Objects(i);
-    toc.push_back({t.TrackNum, t.StartSector, t.EndSector, ripper_.IsAudioTrack(i)});
-  }
-  disc_ = std::make_unique<verify::TDiscProof>(toc, offset_);
-  log_ = verify::TRipLog{};
-  logName_.clear();
-  logOn_ = MoreSettings.RipLog;
-  album_.clear();
-  for (int row = 0; row < host_.RowCount() && album_.empty(); ++row)
-    if (host_.RowChecked(row)) album_ = host_.RowTags(row).Album;
-  if (!logOn_) return;
-  disc_->StartLookUp(AccurateRipServer());
-
-  log_.DriveName = ripper_.DriveName();
-  log_.ReadOffset = offset_;
-  log_.OffsetKnown = offsetKnown_;
-  log_.Image = image_;
-  log_.Toc = toc;
-  log_.DiscId = ripper_.DiscID();
-  log_.NamesSource = host_.NamesSource();
-  log_.OutputFormat = outputFormatName(output);
-  const TFormatShape shape = FormatShape(ripper_.OutputFormat());
-  const std::string samples = std::to_string(shape.SampleRate) + " Hz, " + (shape.Channels == 1 ? "mono" : "stereo");
-  if (output == TRunOutput::Mp3 && ripper_.Coder()) {
-    const TLameCoder& c = *ripper_.Coder();
-    log_.OutputSettings = std::to_string(c.Bitrate()) + " kbit/s" +
-                          (c.EnableVBR() ? " VBR (to " + std::to_string(c.MaxBitrate()) + " kbit/s, quality " +
-                                               std::to_string(c.VBRQuality()) + ")"
-                                         : std::string(" CBR")) +
-                          ", " + std::to_string(c.SampleRate()) + " Hz, from " + samples;
-  } else if (output == TRunOutput::Flac) {
-    log_.OutputSettings = "level " + std::to_string(MoreSettings.FlacLevel) + ", " + samples;
-  } else {
-    log_.OutputSettings = samples + ", 16 bit";
-  }
-}
-
-void TExtractionRun::waitForLookUp() {
-  // The answer may still be on its way: the front end's events go on meanwhile (a window
-  // repaints, a Cancel ends the wait).
-  while (!disc_->LookUpDone()) {
-    if (host_.Cancelled()) disc_->CancelLookUp();
-    platform::ProcessMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-}
-
-void TExtractionRun::finishLog(bool failed, const std::string& error) {
-  if (host_.Cancelled()) disc_->CancelLookUp();  // the user is not kept waiting for the answer
-  if (!logOn_) return;
-  if (log_.Tracks().empty() && !failed) return;  // nothing ripped, nothing to prove
-  waitForLookUp();
-  if (host_.Cancelled()) log_.SetCancelled();
-  log_.Lookup = disc_->Lookup();
-  if (failed) log_.AddError(error.empty() ? "The run ended with an error" : error);
-  const std::string name = verify::RipLogFileName(settings_.OutDir, album_, ripper_.DiscID());
-  try {
-    CreateRunFolders(RunOutputFolder(settings_.OutDir), name);
-    log_.Write(name);
-  } catch (const platform::OutputFileError& e) {
-    throw std::runtime_error("Cannot write the rip log " + e.name() + ": " + e.reason());
-  } catch (const std::exception& e) {
-    throw std::runtime_error("Cannot write the rip log " + name + ": " + e.what());
-  }
-  logName_ = name;
+  if (proof_->LogOn()) host_.TrackVerified(row, proof_->Verification());
 }

@@ -28,6 +28,7 @@
 
 class TCDRIP;
 class TMP3Info;
+class TRunProof;
 struct TMP3Settings;
 
 enum class TRunOutput { Wav, Mp3, Raw, Flac };
@@ -113,8 +114,10 @@ class ETagNotWritten : public std::runtime_error {
 
 class TExtractionRun {
  public:
-  TExtractionRun(TExtractionHost& host, TCDRIP& ripper, TMP3Info& tagger, TMP3Settings& settings)
-      : host_(host), ripper_(ripper), tagger_(tagger), settings_(settings) {}
+  TExtractionRun(TExtractionHost& host, TCDRIP& ripper, TMP3Info& tagger, TMP3Settings& settings);
+  ~TExtractionRun();
+  TExtractionRun(const TExtractionRun&) = delete;
+  TExtractionRun& operator=(const TExtractionRun&) = delete;
 
   // The drive's read offset in samples (signed), whether somebody set it for this drive, and
   // whether the disc is an image (no drive, no paranoia). Unset: 0, not known, a drive.
@@ -130,23 +133,16 @@ class TExtractionRun {
   const std::string& LastName() const { return lastName_; }  // the last file name built
   // The last run's log (its rows, look-up and summary) and the file it went to ("" when none
   // was written: the log off, or nothing ripped).
-  const verify::TRipLog& RipLog() const { return log_; }
-  const std::string& RipLogName() const { return logName_; }
+  const verify::TRipLog& RipLog() const;
+  const std::string& RipLogName() const;
 
  private:
   void extractRow(int row, int ordinal, int total, TRunOutput output);
-  void startLog(TRunOutput output);
-  void finishLog(bool failed, const std::string& error);
-  void waitForLookUp();
 
   int32_t offset_ = 0;
   bool offsetKnown_ = false;
   bool image_ = false;
-  bool logOn_ = false;
-  std::unique_ptr<verify::TDiscProof> disc_;
-  verify::TRipLog log_;
-  std::string logName_;
-  std::string album_;
+  std::unique_ptr<TRunProof> proof_;
 
   TExtractionHost& host_;
   TCDRIP& ripper_;

@@ -1,10 +1,13 @@
 #include "RunProof.h"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "app/globals.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
+#include "platform/events.h"
 #include "platform/output_file.h"
 
 namespace {
@@ -29,6 +32,7 @@ void TRunProof::Start(const TExtractionHost& host, const TCDRIP& ripper, TRunOut
     toc.push_back({t.TrackNum, t.StartSector, t.EndSector, ripper.IsAudioTrack(i)});
   }
   offset_ = offset;
+  host_ = &host;
   disc_ = std::make_unique<verify::TDiscProof>(toc, offset);
   log_ = verify::TRipLog{};
   logName_.clear();
@@ -75,9 +79,19 @@ void TRunProof::AddRow(const TCDRIP& ripper, int trackIndex, const verify::TTrac
                        const std::string& fileName, const std::string& status, int readErrors,
                        const std::vector<std::string>& jitterLines) {
   if (!logOn_) return;
+  WaitForLookUp();
   const verify::TTrackChecksums none(0, false, false);
   log_.AddTrack(disc_->Row(ripper.Tracks().Objects(trackIndex).TrackNum, proof ? proof->Sums() : none, fileName,
                            status, readErrors, jitterLines, Converted(ripper)));
+}
+
+void TRunProof::WaitForLookUp() {
+  if (!disc_) return;
+  while (!disc_->LookUpDone()) {
+    if (host_ && host_->Cancelled()) disc_->CancelLookUp();
+    platform::ProcessMessages();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 std::string TRunProof::Verification() const {
@@ -89,6 +103,7 @@ void TRunProof::Finish(const TExtractionHost& host, const std::string& outDir, b
   if (host.Cancelled()) disc_->CancelLookUp();  // the user is not kept waiting for the answer
   if (!logOn_) return;
   if (log_.Tracks().empty() && !failed) return;  // nothing ripped, nothing to prove
+  WaitForLookUp();
   log_.Lookup = disc_->Lookup();
   if (host.Cancelled()) log_.SetCancelled();
   if (failed) log_.AddError(error.empty() ? "The run ended with an error" : error);

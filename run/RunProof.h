@@ -23,6 +23,7 @@ class TCDRIP;
 class TRunProof {
  public:
   // The disc's proof; with MoreSettings.RipLog the look-up is started and the log's head filled.
+  // The host is asked for its Cancel while the run waits for the look-up's answer.
   void Start(const TExtractionHost& host, const TCDRIP& ripper, TRunOutput output, int32_t offset, bool offsetKnown,
              bool image);
   bool LogOn() const { return logOn_; }
@@ -34,7 +35,9 @@ class TRunProof {
   // neither an offset nor the log, a data track.
   std::optional<verify::TTrackProof> TrackProof(const TCDRIP& ripper, int trackIndex) const;
 
-  // A log row for the track at trackIndex, whatever ended it (nothing with the log off).
+  // A log row for the track at trackIndex, whatever ended it (nothing with the log off). The
+  // row's verdict needs the look-up's answer: it is waited for with the front end's events
+  // going on (a window repaints, a Cancel ends the wait).
   // proof: the one its samples went through, or null.
   void AddRow(const TCDRIP& ripper, int trackIndex, const verify::TTrackProof* proof, const std::string& fileName,
               const std::string& status, int readErrors, const std::vector<std::string>& jitterLines);
@@ -46,10 +49,13 @@ class TRunProof {
   void Finish(const TExtractionHost& host, const std::string& outDir, bool failed, const std::string& error);
 
   const verify::TRipLog& Log() const { return log_; }
+  // Waits for the look-up's answer, the front end's events going on; a Cancel ends the wait.
+  void WaitForLookUp();
   const std::string& LogName() const { return logName_; }  // "" when no log was written
 
  private:
   std::unique_ptr<verify::TDiscProof> disc_;
+  const TExtractionHost* host_ = nullptr;
   verify::TRipLog log_;
   std::string logName_;
   std::string album_;
