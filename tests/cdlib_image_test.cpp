@@ -347,7 +347,10 @@ TEST_F(CdLibImage, ATocThatCannotBeTrueIsNoDiscWithTheReason) {
     r.SelectDrive(drive);
     EXPECT_EQ(r.TrackCount(), 0) << drive;
     EXPECT_EQ(CR_GetNumTocEntries(), 0);
-    EXPECT_NE(r.DiscProblem().find("cannot be true"), std::string::npos) << drive << ": " << r.DiscProblem();
+    // Refused by the cue reader itself or by the check of the table it gives: a reason either way.
+    const std::string why = r.DiscProblem();
+    EXPECT_TRUE(why.find("cannot be true") != std::string::npos || why.find("cannot be read: track") != std::string::npos)
+        << drive << ": " << why;
   }
 }
 
