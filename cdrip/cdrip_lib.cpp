@@ -212,6 +212,40 @@ void askAbort() {
   if (g_abortCallback(g_abortUser) != 0) g_abort = true;
 }
 
+// Reads of the drive that failed since paranoia last returned a sector.
+int32_t g_failedReads = 0;
+// Sectors of this extraction the drive could not read once the retries were spent: not read
+// again, only the range's own checks (readDirect) ask the drive for them once more.
+std::set<int32_t> g_givenUp;
+// Set while readDirect reads: the drive is asked as it is.
+bool g_passThrough = false;
+
+void noteSuspect(int32_t sector);
+
+// Paranoia retries a failing read for as long as it makes progress elsewhere, and a read
+// covering a bad sector near a range's start keeps it busy for ever. Once the retries are
+// spent the span is read sector by sector instead; a sector that still fails is given up, left
+// silent, and judged as damaged when paranoia returns it.
+long readAround(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
+  auto* out = static_cast<uint8_t*>(p);
+  for (long i = 0; i < sectors; ++i) {
+    const auto sector = static_cast<int32_t>(begin + i);
+    uint8_t* at = out + i * kSectorBytes;
+    if (!g_givenUp.count(sector)) {
+      askAbort();
+      if (g_abort) {
+        errno = ENOMEDIUM;
+        return -1;
+      }
+      if (g_cddaRead(d, at, sector, 1) == 1) continue;
+      g_givenUp.insert(sector);
+    }
+    std::memset(at, 0, kSectorBytes);
+    noteSuspect(sector);
+  }
+  return sectors;
+}
+
 // Once aborted, every read fails with "no medium", the one error paranoia gives up on at
 // once, so the read in progress returns without further retries.
 long abortableRead(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
@@ -220,8 +254,23 @@ long abortableRead(cdrom_drive_t* d, void* p, lsn_t begin, long sectors) {
     errno = ENOMEDIUM;
     return -1;
   }
+  if (!g_passThrough) {
+    const auto known = g_givenUp.lower_bound(static_cast<int32_t>(begin));
+    if (g_failedReads > g_retries || (known != g_givenUp.end() && *known < begin + sectors))
+      return readAround(d, p, begin, sectors);
+  }
   errno = 0;
-  return g_cddaRead(d, p, begin, sectors);
+  const long got = g_cddaRead(d, p, begin, sectors);
+  if (got < 0 && !g_passThrough) ++g_failedReads;
+  return got;
+}
+
+// One sector from paranoia, its reads bounded by the retries.
+const int16_t* readLimited(cdrom_paranoia_t* p, void (*callback)(long, paranoia_cb_mode_t)) {
+  g_failedReads = 0;
+  const int16_t* data = cdio_paranoia_read_limited(p, callback, g_retries);
+  g_failedReads = 0;
+  return data;
 }
 
 // Reads ahead of the range, beyond it and cache flushes come back here too: only sectors
@@ -232,6 +281,10 @@ void paranoiaCallback(long inpos, paranoia_cb_mode_t function) {
   // gave up there and filled in what it had.
   if (function != PARANOIA_CB_SKIP) return;
   const int32_t sector = static_cast<int32_t>(inpos / CD_FRAMEWORDS);
+  noteSuspect(sector);
+}
+
+void noteSuspect(int32_t sector) {
   if (g_suspect && g_ripper && sector >= g_ripper->first && sector <= g_ripper->last) g_suspect->insert(sector);
 }
 
@@ -283,7 +336,10 @@ void damagedSector(Ripper& r, int32_t sector) {
 
 // Reads one sector past paranoia; false when the drive cannot read it.
 bool readDirect(Ripper& r, int32_t sector, int16_t* out) {
-  return cdio_cddap_read(r.cdda, out, sector, 1) == 1 && !g_abort;
+  g_passThrough = true;
+  const bool ok = cdio_cddap_read(r.cdda, out, sector, 1) == 1;
+  g_passThrough = false;
+  return ok && !g_abort;
 }
 
 // Paranoia's sector `sector` (null: nothing came back) as it goes into the output. After a
@@ -337,7 +393,7 @@ bool readStart(Ripper& r, const Drive& d, Attempt& a, int32_t n) {
   g_suspect = &a.suspect;
   static const int16_t silence[kSectorBytes / 2] = {};
   for (int32_t s = 0; s < n; ++s) {
-    const int16_t* data = cdio_paranoia_read_limited(a.paranoia, paranoiaCallback, g_retries);
+    const int16_t* data = readLimited(a.paranoia, paranoiaCallback);
     drainMessages(r.cdda);
     if (g_abort) return false;
     a.lost.push_back(data == nullptr);
@@ -775,6 +831,8 @@ CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSect
   r->next = startSector;
   g_abort = false;
   g_lastAsked = {};
+  g_givenUp.clear();
+  g_failedReads = 0;
   if (d->image) {
     // An image cannot jitter: its sectors are read directly, whatever the jitter flag says,
     // and paranoia's verification (most of a rip's time) is left to physical drives.
@@ -853,7 +911,7 @@ CDEX_ERR CR_RipChunk(uint8_t* buffer, int32_t* numBytes, int32_t /*abort*/) {
           ++r->next;
           continue;
         }
-        const int16_t* data = cdio_paranoia_read_limited(r->paranoia, paranoiaCallback, g_retries);
+        const int16_t* data = readLimited(r->paranoia, paranoiaCallback);
         drainMessages(r->cdda);
         if (g_abort) return abortChunk(*r, before, chunkStart, deliveredBefore);
         // Nothing back for this sector: counted as damaged and left silent.

@@ -146,17 +146,51 @@ TEST_F(VirtualDrive, TheUdevLinkAndTheDeviceAreOneDrive) {
   EXPECT_EQ(cli.out.find("Drive 1:"), std::string::npos) << cli.out;
 }
 
-// Disabled: it times out (the abort is not yet heard while the ripper is opened).
-TEST_F(VirtualDrive, DISABLED_AnAbortInsideAChunkEndsTheRetriesAndDropsThePartialChunk) {
+// How many reads of the drive failed, by its log.
+int failedReads(const std::string& log) {
+  int n = 0;
+  for (size_t at = log.find("medium error"); at != std::string::npos; at = log.find("medium error", at + 1)) ++n;
+  return n;
+}
+
+TEST_F(VirtualDrive, AnAbortInsideAChunkEndsTheRetriesAndDropsThePartialChunk) {
+  const fs::path log = dir_ / "log";
+  const std::string logged = " VDRIVE_LOG=" + shellQuote(log.string());
   std::string pcm;
-  // Sector 1560 cannot be read; the callback says "cancel" at its 3rd call, long before
-  // paranoia would have given the sector up.
-  const std::string out = rip("VDRIVE_BAD=1560-1560", 1500, 2624, pcm, "20 3");
+  // Sector 1560 cannot be read and every read takes 20 ms; the callback says "cancel" at its
+  // 3rd call, long before paranoia would have given the sector up.
+  const std::string out = rip("VDRIVE_BAD=1560-1560 VDRIVE_DELAY_MS=20" + logged, 1500, 2624, pcm, "20 3");
   EXPECT_NE(out.find("aborted after 3 asks, chunk bytes 0"), std::string::npos) << out;
   EXPECT_TRUE(pcm.empty());
-  // Without the abort the same range is read to its end, the bad sector counted.
-  const std::string full = rip("VDRIVE_BAD=1520-1520", 1500, 2624, pcm, "2");
-  EXPECT_NE(full.find("damaged 1 first 1520 last 1520"), std::string::npos) << full;
+  const int aborted = failedReads(readFile(log));
+  fs::remove(log);
+  // Without the abort the same range is read to its end, the bad sector counted, its retries
+  // spent in full.
+  const std::string full = rip("VDRIVE_BAD=1560-1560" + logged, 1500, 2624, pcm, "20");
+  EXPECT_NE(full.find("damaged 1 first 1560 last 1560"), std::string::npos) << full;
+  EXPECT_EQ(pcm.size(), image(1500, 2624).size());
+  const int spent = failedReads(readFile(log));
+  EXPECT_GT(spent, 2 * aborted) << "aborted " << aborted << ", spent " << spent;
+}
+
+// A bad sector at a range's very start once kept paranoia retrying for ever; now the retries
+// setting bounds it: more retries, more failed reads, and the rest of the track exact.
+TEST_F(VirtualDrive, ABadFirstSectorIsRetriedAsOftenAsTheSettingSays) {
+  const fs::path log = dir_ / "log";
+  std::vector<int> failed;
+  for (const int retries : {1, 10}) {
+    fs::remove(log);
+    std::string pcm;
+    const std::string out =
+        rip("VDRIVE_BAD=1500-1500 VDRIVE_LOG=" + shellQuote(log.string()), 1500, 2624, pcm, std::to_string(retries));
+    EXPECT_NE(out.find("damaged 1 first 1500 last 1500"), std::string::npos) << out;
+    const std::string want = image(1500, 2624);
+    ASSERT_EQ(pcm.size(), want.size()) << out;
+    EXPECT_TRUE(pcm.substr(0, 2352) == std::string(2352, '\0'));
+    EXPECT_TRUE(pcm.substr(2352) == want.substr(2352)) << retries;
+    failed.push_back(failedReads(readFile(log)));
+  }
+  EXPECT_GT(failed[1], failed[0] + 5) << failed[0] << " " << failed[1];
 }
 
 TEST_F(VirtualDrive, TheTrayStaysOpenAcrossProcessesUntilClosed) {
