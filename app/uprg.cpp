@@ -12,6 +12,8 @@
 
 #include "run/AlbumTags.h"
 #include "run/ExtractionRun.h"
+#include "run/ParallelRip.h"
+#include "lame/LameCoder.h"
 #include "app/globals.h"
 #include "app/globals_dialog.h"
 #include "cdrip/CDRIP.h"
@@ -174,13 +176,25 @@ void Tfrmprg::Timer1Timer() {
   Host host(*this);
   TCDRIP& ripper = *model_.RIPPER;
   ripper.ReadRetries = MoreSettings.Retries;
-  TExtractionRun run(host, ripper, *model_.MP3Info1, Settings);
   // A disc image carries no drive offset; a drive's is its own setting, else the default one.
   const bool image = !ripper.ImageDataFile().empty();
-  run.SetReadOffset(image ? 0 : DriveReadOffset(ripper.DriveName()),
-                    image || DriveReadOffsetKnown(ripper.DriveName()), image);
+  const int32_t offset = image ? 0 : DriveReadOffset(ripper.DriveName());
+  const bool offsetKnown = image || DriveReadOffsetKnown(ripper.DriveName());
+  const TRunOutput output = WavOutput ? TRunOutput::Wav : FlacOutput ? TRunOutput::Flac : TRunOutput::Mp3;
+  // Encoded files go on every core the settings give; one encoder is the one-track run.
+  const int jobs = RunJobs(MoreSettings.Jobs);
   try {
-    run.Perform(WavOutput ? TRunOutput::Wav : FlacOutput ? TRunOutput::Flac : TRunOutput::Mp3);
+    if (output != TRunOutput::Wav && jobs > 1) {
+      const TLameCoder noCoder;  // FLAC files take nothing of the MP3 encoder's settings
+      TParallelRun run(host, ripper, ripper.Coder() ? *ripper.Coder() : noCoder, Settings, jobs);
+      run.SetReadOffset(offset, offsetKnown, image);
+      run.FollowReading(true);
+      run.Perform(output);
+    } else {
+      TExtractionRun run(host, ripper, *model_.MP3Info1, Settings);
+      run.SetReadOffset(offset, offsetKnown, image);
+      run.Perform(output);
+    }
   } catch (const ETrackNotRead&) {
     // A swapped disc is no error of the run: the main window says so and lists the drive again.
     if (!DiscChangedSinceListing()) throw;

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -11,6 +13,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/events.h"
 #include "run/ParallelRip_State.h"
 
 namespace {
@@ -35,6 +38,15 @@ long openFiles() {
 }
 
 }  // namespace
+
+int RunJobs(int setting) {
+  if (setting > 0) return setting;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
 
 TParallelRun::TOpenFilePlan TParallelRun::PlanOpenFiles(int jobs, long freeFiles) {
   jobs = std::max(1, jobs);
@@ -88,6 +100,7 @@ int TParallelRun::LastAnswer() const { return s_->lastAnswer; }
 const std::string& TParallelRun::LastName() const { return s_->lastName; }
 const TReadReport& TParallelRun::RowReport() const { return s_->rowReport ? *s_->rowReport : s_->noReport; }
 void TParallelRun::SetSpillLimit(uint64_t bytes) { s_->spillLimit = bytes; }
+void TParallelRun::FollowReading(bool on) { s_->followReading = on; }
 void TParallelRun::SetReadOffset(int32_t samples, bool known, bool image) {
   s_->offset = samples;
   s_->offsetKnown = known;
@@ -115,12 +128,27 @@ int TParallelRun::Perform(TRunOutput output) {
   s.runProof.Start(s.host, s.ripper, output, s.offset, s.offsetKnown, s.image);
 
   s.notice = OnNotice;
+  s.displayed = SIZE_MAX;
+  s.readingOver = false;
+  s.displayedPercent = -1;
+  // A drive that retries a damaged sector keeps one read busy for long: the library asks
+  // between its reads, so the front end's events go on and a Cancel ends the read at once.
+  CR_SetAbortCallback(
+      [](void* state) -> int32_t {
+        platform::ProcessMessages();
+        return static_cast<State*>(state)->host.Cancelled() ? 1 : 0;
+      },
+      &s);
+  struct AbortCallbackReset {
+    ~AbortCallbackReset() { CR_SetAbortCallback(nullptr, nullptr); }
+  } abortCallbackReset;
   s.fitOpenFiles();
   s.startEncoders();
   std::exception_ptr failure;
   std::string failureText;
   try {
     s.readRows(total);
+    s.readingOver = true;
     // The rows still being encoded, in order, as their encoders finish them.
     for (;;) {
       const uint64_t before = s.seen();
@@ -223,6 +251,12 @@ bool TParallelRun::State::pendingName(const std::string& name, size_t before) co
 // --- the reporter ---
 
 void TParallelRun::State::report() {
+  // The front end's events (a window's repaints and its Cancel), a few dozen times a second.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - eventsRun >= std::chrono::milliseconds(20)) {
+    eventsRun = now;
+    platform::ProcessMessages();
+  }
   cancelled();  // a Cancel stops the encoders, whatever the reader is doing
   // A read-ahead copy goes as soon as neither its reader nor its encoder needs it.
   for (size_t i = reported; i < rows.size(); ++i) {
@@ -231,8 +265,25 @@ void TParallelRun::State::report() {
     std::lock_guard lock(m);
     if (j.readDone && j.encoderGone) dropSpill(j);
   }
+  if (followReading) showFollowed();
   while (!ended && reported < rows.size()) {
     Job& j = *rows[reported];
+    if (followReading) {
+      // The labels and the bar are showFollowed's; the last name is the row reached, as
+      // one track at a time.
+      if (!j.headerShown && j.pathKnown) lastName = j.name;
+      j.headerShown = true;
+      bool done;
+      {
+        std::lock_guard lock(m);
+        done = j.done;
+      }
+      if (!done) return;
+      ++reported;
+      finishRow(j);
+      if (!ended) showFollowed();
+      continue;
+    }
     if (!j.headerShown) {
       j.headerShown = true;
       host.ShowStatus(j.row, j.statusLine);
@@ -255,6 +306,31 @@ void TParallelRun::State::report() {
     if (!done) return;
     ++reported;
     finishRow(j);
+  }
+}
+
+// The row the labels and the bar follow: the newest row while the reader still reads (its
+// reading progress), else the first one not yet reported (its encoding progress).
+void TParallelRun::State::showFollowed() {
+  if (ended || reported >= rows.size()) return;
+  const size_t index = readingOver ? reported : rows.size() - 1;
+  int percent = 0;
+  {
+    std::lock_guard lock(m);
+    const Job& f = *rows[index];
+    if (!readingOver) percent = f.marks.empty() ? 0 : f.marks.back().percent;
+    else if (f.marksEncoded > 0) percent = f.marks[f.marksEncoded - 1].percent;
+  }
+  Job& j = *rows[index];
+  if (index != displayed) {
+    displayed = index;
+    displayedPercent = -1;
+    host.ShowStatus(j.row, j.statusLine);
+    if (j.pathKnown) host.ShowPath("To " + j.name);
+  }
+  if (percent != displayedPercent && ripper.OnProgress) {
+    displayedPercent = percent;
+    ripper.OnProgress(ripper, static_cast<uint16_t>(percent));
   }
 }
 

@@ -43,6 +43,10 @@ struct TReadReport {
   std::vector<std::string> JitterLog;
 };
 
+// The encoders [System] Jobs asks for: the number itself, or with 0 (or less) one per core
+// this process may run on.
+int RunJobs(int setting);
+
 class TParallelRun {
  public:
   // coder: the encoder settings every track is encoded with (its stored values; the input
@@ -85,6 +89,13 @@ class TParallelRun {
   // The PCM put aside for the encoders, at most, in bytes (before Perform; by default 256
   // MiB, and never more than half the free room of the temporary folder).
   void SetSpillLimit(uint64_t bytes);
+
+  // The status line, the path and the progress follow the track being read (its reading
+  // progress), and once every track is read the one the run waits for (its encoding
+  // progress), as a window shows them; before Perform. Off (the default), they come row by
+  // row in row order with each row's status, as a terminal prints them. The rows' statuses
+  // come in row order either way.
+  void FollowReading(bool on);
 
   // Told what the user should know about how the run goes (the parallelism it lowered); by
   // default a line on standard error under the program's name.

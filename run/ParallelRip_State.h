@@ -4,6 +4,8 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -145,6 +147,11 @@ struct TParallelRun::State {
   std::string lastName;
   std::function<void(const std::string&)> notice;
   const TReadReport* rowReport = nullptr;
+  bool followReading = false;
+  size_t displayed = SIZE_MAX;    // the row the status line and the bar follow
+  int displayedPercent = -1;
+  bool readingOver = false;       // the reader read its last row
+  std::chrono::steady_clock::time_point eventsRun{};
   TReadReport noReport;
 
   void fitOpenFiles();
@@ -165,6 +172,7 @@ struct TParallelRun::State {
   void freeSpill(Job& j, uint64_t end);
   void addMark(Job& j, uint64_t bytesRead, int percent);
   void report();
+  void showFollowed();
   void finishRow(Job& j);
   uint64_t seen();
   void waitMain(uint64_t seen);

@@ -14,6 +14,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "run/ExtractionRun.h"
@@ -64,6 +65,7 @@ class ExtractionWindow : public ::testing::Test {
     CR_DeInit();
     saved_ = Settings;
     savedMore_ = MoreSettings;
+    MoreSettings.Jobs = 1;  // the one-track run; the tests of the run on several cores set theirs
     Settings.OutDir = out.string();
     Settings.OpenWhenDone = true;
     MessageBeepHandler() = nullptr;
@@ -354,6 +356,23 @@ TEST_F(ExtractionWindow, ReplaceAllAsksNoMoreAndTheNextRunAsksAgain) {
   EXPECT_EQ(opened.size(), 1u);  // No opens nothing
 }
 
+TEST_F(ExtractionWindow, FlacOnTwoEncoders) {
+  load({"music:150", "tone440:100"});
+  tick({0, 1});
+  MoreSettings.Jobs = 2;
+  Tfrmprg w(model());
+  w.FlacOutput = true;
+  w.Timer1->setInterval(20);
+  EXPECT_EQ(exec(w), 1);
+  EXPECT_FALSE(app()->caught);
+  EXPECT_EQ(statuses(), (QStringList{"OK", "OK"}));
+  const auto r = run("flac -d -s -f --force-raw-format --endian=little --sign=signed -o " +
+                     shellQuote((tmp / "t1.raw").string()) + " " + shellQuote((out / "Track01.flac").string()));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(readFile(tmp / "t1.raw") == bin.substr(0, 150 * 2352));
+  EXPECT_FALSE(w.Summary().empty());
+}
+
 TEST_F(ExtractionWindow, FlacOutputWritesFlacFilesOfTheDiscsSamplesAndTheLogsSummary) {
   load({"music:150", "tone440:100"});
   tick({0, 1});
@@ -362,8 +381,10 @@ TEST_F(ExtractionWindow, FlacOutputWritesFlacFilesOfTheDiscsSamplesAndTheLogsSum
   w.FlacOutput = true;
   w.Timer1->setInterval(20);
   QString caption;
-  ripper->OnBeginTrack = [&](TCDRIP&, uint16_t) { caption = w.windowTitle(); };
-  EXPECT_EQ(exec(w), 1);
+  EXPECT_EQ(exec(w, {}, [&] {
+              if (w.Running()) caption = w.windowTitle();
+            }),
+            1);
   EXPECT_FALSE(app()->caught);
   EXPECT_EQ(caption, QStringLiteral("Extract To FLAC files"));
   EXPECT_EQ(filesIn(out), (std::set<std::string>{"Track01.flac", "Track02.flac"}));
@@ -438,6 +459,98 @@ TEST_F(ExtractionWindow, AnImageTakesNoDriveOffsetAndTheRetriesComeFromTheSettin
   EXPECT_EQ(exec(w), 1);
   EXPECT_EQ(ripper->ReadRetries, 7);
   EXPECT_TRUE(readFile(out / "Track02.wav").substr(44) == bin.substr(75 * 2352, 75 * 2352));
+}
+
+// What one run of the window did: its questions (the output folder left out), its statuses,
+// its last labels, and its files with their bytes.
+struct RunRecord {
+  std::vector<std::string> questions;
+  QStringList statuses;
+  QString status, path;
+  std::map<std::string, std::string> files;
+  int result = 0;
+};
+
+TEST_F(ExtractionWindow, TwoEncodersGiveTheFilesStatusesQuestionsAndLabelsOfOne) {
+  load({"music:150", "tone440:100", "noise:120", "music1:80", "music2:90"});
+  tick({0, 1, 2, 3, 4});
+  auto once = [&](int jobs, const fs::path& dir) {
+    MoreSettings.Jobs = jobs;
+    Settings.OutDir = dir.string();
+    fs::create_directories(dir);
+    writeFile(dir / "Track02.mp3", "old");
+    writeFile(dir / "Track04.mp3", "old");
+    for (int i = 0; i < list->topLevelItemCount(); ++i) list->topLevelItem(i)->setText(colStatus, QStringLiteral("--"));
+    questions.clear();
+    Tfrmprg w(model());
+    w.Timer1->setInterval(20);
+    RunRecord rec;
+    rec.result = exec(w, {"&Yes", "&No"});
+    for (const auto& q : questions) {
+      std::string text = q.text.toStdString();
+      text.erase(0, dir.string().size());
+      rec.questions.push_back(text);
+    }
+    rec.statuses = statuses();
+    rec.status = w.lblStatus->text();
+    rec.path = w.lblPath->text().replace(QString::fromStdString(dir.string()), QString());
+    for (const auto& e : fs::directory_iterator(dir))
+      if (e.path().extension() != ".log") rec.files[e.path().filename().string()] = readFile(e.path());
+    EXPECT_FALSE(app()->caught);
+    return rec;
+  };
+  const RunRecord one = once(1, tmp / "one");
+  const RunRecord two = once(2, tmp / "two");
+  EXPECT_EQ(one.result, 1);
+  EXPECT_EQ(two.result, one.result);
+  EXPECT_EQ(one.questions.size(), 2u);
+  EXPECT_EQ(two.questions, one.questions);
+  EXPECT_EQ(one.statuses, (QStringList{"OK", "OK", "OK", "--", "--"}));  // No at the fourth row
+  EXPECT_EQ(two.statuses, one.statuses);
+  EXPECT_EQ(two.status, one.status);
+  EXPECT_EQ(two.path, one.path);
+  ASSERT_EQ(two.files.size(), one.files.size());
+  for (const auto& [name, bytes] : one.files) {
+    ASSERT_TRUE(two.files.count(name)) << name;
+    EXPECT_TRUE(two.files.at(name) == bytes) << name;
+  }
+  EXPECT_EQ(one.files.at("Track04.mp3"), "old");
+}
+
+TEST_F(ExtractionWindow, TwoEncodersCancelledMidRunStopAtOnceAndKeepTheRowsFinishedBefore) {
+  load({"tone440:200", "music:4500", "noise:75"});
+  tick({0, 1, 2});
+  MoreSettings.Jobs = 2;
+  Tfrmprg w(model());
+  w.Timer1->setInterval(20);
+  bool pressed = false;
+  std::vector<std::string> mismatched;
+  const int result = exec(w, {}, [&] {
+    if (!w.Running()) return;
+    // The labels always name one track: the status line's and the path's.
+    const QString status = w.lblStatus->text(), path = w.lblPath->text();
+    for (const char* t : {"Track01", "Track02", "Track03"})
+      if (status.contains(QLatin1String(t)) != path.contains(QLatin1String(t)))
+        mismatched.push_back(status.toStdString() + " / " + path.toStdString());
+    if (pressed || statuses()[0] != QStringLiteral("OK") || !status.contains(QLatin1String("Track02")) ||
+        ripPercent < 20)
+      return;
+    pressed = true;
+    w.btnCancel->click();
+  });
+  EXPECT_EQ(result, 2);
+  ASSERT_TRUE(pressed);
+  EXPECT_TRUE(mismatched.empty()) << mismatched.front();
+  EXPECT_EQ(statuses(), (QStringList{"OK", "Cancelled", "--"}));
+  EXPECT_FALSE(fs::exists(out / "Track03.mp3"));
+  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(w.prgTotalProgress->Position(), 0);
+  // The cancelled file is a finished MP3 of less than the track: encoding stopped too.
+  const fs::path wav = tmp / "decoded.wav";
+  const auto r = run("mpg123 -q -w " + shellQuote(wav.string()) + " " + shellQuote((out / "Track02.mp3").string()));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_LT(readFile(wav).size() - 44, 4500u * 2352u * 9 / 10);
+  EXPECT_GT(fs::file_size(out / "Track01.mp3"), 0u);
 }
 
 class CancelTest : public ExtractionWindow, public ::testing::WithParamInterface<const char*> {};
