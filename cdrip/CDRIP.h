@@ -139,6 +139,9 @@ class TCDRIP {
   std::string DiscProblem() const { return libraryText(CR_GetTocProblem); }
   // The file(s) the selected disc image is read from, one a line; empty for a device.
   std::string ImageDataFile() const { return libraryText(CR_GetImageDataFile); }
+  // Why the library refused the last extraction or playback, when it knows ("The disc was
+  // changed: list it again"); empty otherwise.
+  std::string RipperProblem() const { return libraryText(CR_GetRipperProblem); }
 
   // Extraction.
   void RipTrack(int trackNum, const std::string& fileName);

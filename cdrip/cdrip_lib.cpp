@@ -811,6 +811,7 @@ TOCENTRY CR_GetTocEntry(int32_t index) {
 }
 
 CDEX_ERR CR_OpenRipper(int32_t* bufferSize, int32_t startSector, int32_t endSector) {
+  g_ripperProblem.clear();  // an earlier refusal's reason is not this one's
   Drive* d = active();
   if (!d || !bufferSize || g_ripper || d->toc.empty()) return CDEX_ERROR;
   const int32_t leadOut = static_cast<int32_t>(d->toc.back().dwStartSector);

@@ -58,6 +58,7 @@ void stopPlayback() {
 extern "C" {
 
 CDEX_ERR CR_PlayTrack(int32_t trackNum) {
+  g_ripperProblem.clear();  // an earlier refusal's reason is not this one's
   Drive* d = active();
   if (!d || ripperOpen() || d->trayOpen || d->toc.empty()) return CDEX_ERROR;
   const int32_t n = static_cast<int32_t>(d->toc.size()) - 1;

@@ -23,8 +23,11 @@ std::string WhyTrackNotRead(TCDRIP& ripper, int trackNum) {
   const TTrack t = ripper.Tracks().Objects(trackNum - 1);
   if (t.EndSector < t.StartSector) return "track " + n + " has no sectors to read (a zero-length track)";
   const bool audio = ripper.IsAudioTrack(trackNum - 1);
+  // The library's own reason comes first: it knows what no look at the disc shows.
+  const std::string problem = ripper.RipperProblem();
   // The disc may have gone since it was listed: a table read afresh tells.
   ripper.SelectDrive(ripper.CDRomNum());
+  if (!problem.empty()) return "track " + n + " cannot be read: " + problem;
   if (ripper.Tracks().Count() == 0) return "track " + n + " cannot be read: " + NoDiscText(ripper);
   if (!audio) return "track " + n + " is a data track";
   return "the drive refused to read track " + n + " (" + sectors(t.StartSector, t.EndSector) + ")";
@@ -43,6 +46,16 @@ std::string ReadErrorsText(const TCDRIP& ripper, int trackNum, const TReadReport
     return "the image lacks " + count + " of its sectors" +
            (last >= 0 ? " (the last at sector " + std::to_string(last) + ")" : std::string()) + ", left silent";
   }
-  return count + (report.JitterErrorCount == 1 ? " read error" : " read errors") +
-         (last >= 0 ? " (the last at sector " + std::to_string(last) + ")" : std::string());
+  // The sectors the library named for this track's extraction; another track's (the reader of
+  // a parallel run has moved on) are not this one's, and the log's last one stands in.
+  const int first = ripper.DamagedFirst(), final = ripper.DamagedLast();
+  const bool named = first >= t.StartSector && first <= final && final <= t.EndSector;
+  std::string where;
+  if (named && first == final)
+    where = " (at sector " + std::to_string(first) + ")";
+  else if (named)
+    where = " (the first at sector " + std::to_string(first) + ", the last at sector " + std::to_string(final) + ")";
+  else if (last >= 0)
+    where = " (the last at sector " + std::to_string(last) + ")";
+  return count + (report.JitterErrorCount == 1 ? " read error" : " read errors") + where;
 }

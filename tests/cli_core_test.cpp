@@ -539,6 +539,45 @@ TEST_F(CliReasons, WhyATrackWasNotRead) {
   EXPECT_EQ(NoDiscText(ripper), "no readable disc in drive 0 (ACME CD 1.0)");
 }
 
+TEST_F(CliReasons, TheLibrarysOwnReasonComesBeforeAnyOther) {
+  fake::script().drives = {fake::driveWithTracks({0, 100}, 900, "ACME CD 1.0")};
+  TCDRIP ripper;
+  fake::script().ripperProblem = "The disc was changed: list it again";
+  const int listed = fake::count("CR_ReadToc");
+  EXPECT_EQ(WhyTrackNotRead(ripper, 2), "track 2 cannot be read: The disc was changed: list it again");
+  // The drive is listed again all the same, so the rows show the new disc.
+  EXPECT_GT(fake::count("CR_ReadToc"), listed);
+  fake::script().ripperProblem.clear();
+  EXPECT_EQ(WhyTrackNotRead(ripper, 2), "the drive refused to read track 2 (sectors 100 to 899)");
+}
+
+TEST_F(CliReasons, ReadErrorsNameTheFirstAndLastDamagedSectorOfTheTrack) {
+  fake::script().drives = {fake::driveWithTracks({0, 300}, 450)};
+  TCDRIP ripper;
+  TempDir tmp;
+  // An extraction of track 2 that the library says met damaged sectors.
+  auto ripDamaged = [&](int first, int last, int count) {
+    fake::script().nextChunk = 0;
+    fake::script().chunks = {fake::Chunk{CDEX_JITTER_ERROR, std::vector<uint8_t>(2352, 0), 50, last, last - 300}};
+    fake::script().damagedFirst = first;
+    fake::script().damagedLast = last;
+    fake::script().jitterErrors = count;
+    ripper.RipTrack(2, (tmp / "track").string());
+    EXPECT_EQ(ripper.DamagedFirst(), first);
+    EXPECT_EQ(ripper.DamagedLast(), last);
+    return TReadReport{ripper.JitterErrorCount(), ripper.JitterLog()};
+  };
+  const TReadReport three = ripDamaged(300, 302, 3);
+  EXPECT_EQ(ReadErrorsText(ripper, 2, three), "3 read errors (the first at sector 300, the last at sector 302)");
+  const TReadReport one = ripDamaged(449, 449, 1);
+  EXPECT_EQ(ReadErrorsText(ripper, 2, one), "1 read error (at sector 449)");
+  // Sectors the library named for another track are not track 1's: its log's last one is said.
+  TReadReport other;
+  other.JitterErrorCount = 2;
+  other.JitterLog = {"120 120"};
+  EXPECT_EQ(ReadErrorsText(ripper, 1, other), "2 read errors (the last at sector 120)");
+}
+
 TEST_F(CliReasons, WhatReadErrorsMeanOnAnImageAndOnADrive) {
   fake::script().drives = {fake::driveWithTracks({0, 300}, 450)};
   TCDRIP ripper;
