@@ -203,8 +203,11 @@ void TCDRIP::RipSectors(int startSector, int endSector, const std::string& fileN
     // 10: the loop.
     bool ended = !reads;
     uint64_t readBytes = 0;
-    while (reads) {
-      if (cancel_) break;
+    // The first chunk is always asked for: a cancel heard while the ripper opened has ended
+    // the range (status 1 at once), and its progress event tells that the track was opened
+    // and cancelled, not refused.
+    for (bool first = true; reads; first = false) {
+      if (cancel_ && !first) break;
       int32_t numBytes = 0;
       const CDEX_ERR status = CR_RipChunk(ripBuffer.data() + carry, &numBytes, -1);
       if (status != CDEX_ERROR && numBytes > 0) {

@@ -8,7 +8,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <utility>
 
+#include "platform/events.h"
 #include "run/ParallelRip_State.h"
 #include "tags/NamePattern.h"
 #include "tags/TrackTags.h"
@@ -175,6 +178,30 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
   verify::TTrackProof* const proof = j.proof ? &*j.proof : nullptr;
   const bool reads = !proof || proof->Reads();
   int32_t bufferSize = 0;
+  // As the one-track run: the retries setting, and a cancel heard inside a chunk while the
+  // drive retries a damaged sector (the front end's events run meanwhile). Nothing may be
+  // thrown through the library, so a failure of the events waits until the read returns.
+  struct Asker {
+    State& s;
+    std::exception_ptr failure;
+    static int32_t ask(void* self) {
+      auto& a = *static_cast<Asker*>(self);
+      if (a.failure) return 1;
+      try {
+        platform::ProcessMessages();
+        return a.s.cancelled() ? 1 : 0;
+      } catch (...) {
+        a.failure = std::current_exception();
+        return 1;
+      }
+    }
+    void rethrow() {
+      if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
+    }
+    ~Asker() { CR_SetAbortCallback(nullptr, nullptr); }
+  } asker{*this, nullptr};
+  CR_SetReadRetries(ripper.ReadRetries);
+  CR_SetAbortCallback(&Asker::ask, &asker);
   if (reads && CR_OpenRipper(&bufferSize, proof ? proof->FirstSector() : track.StartSector,
                              proof ? proof->LastSector() : track.EndSector) == CDEX_ERROR) {
     markDone(j, std::make_exception_ptr(ETrackNotRead("The drive refused to read track " + std::to_string(j.trackNum))));
@@ -250,6 +277,7 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
     uint8_t* target = b >= 0 ? buffers[static_cast<size_t>(b)].data() : readerBuffer.data();
     int32_t numBytes = 0;
     const CDEX_ERR status = CR_RipChunk(target, &numBytes, -1);
+    asker.rethrow();
     if (status == CDEX_JITTER_ERROR) {
       int32_t first = 0, second = 0;
       CR_GetLastJitterErrorPosition(&first, &second);

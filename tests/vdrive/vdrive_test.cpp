@@ -2,6 +2,7 @@
 // virtual drive (libvdrive.so, preloaded into each child process) holding a fixture disc.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -212,6 +213,120 @@ TEST_F(VirtualDrive, AnalogPlaybackWithoutASoundServerPlaysAndStopsTheDrive) {
   const std::string calls = readFile(log);
   EXPECT_NE(calls.find("play 1500-2624"), std::string::npos) << calls;
   EXPECT_NE(calls.find("stop"), std::string::npos) << calls;
+}
+
+// --- tessaly-rip over the drive ---
+
+class DriveRips : public VirtualDrive {
+ protected:
+  // tessaly-rip with `args` over the drive (env: the drive's faults); settings in a folder
+  // of the test's own.
+  CommandResult rip(const std::string& env, const std::string& args) const {
+    return run(withDrive(env + " XDG_CONFIG_HOME=" + shellQuote((dir_ / "config").string()),
+                         shellQuote(TESSALY_RIP_PATH) + " " + args));
+  }
+  CommandResult ripImage(const std::string& args) const {
+    return run("env XDG_CONFIG_HOME=" + shellQuote((dir_ / "config").string()) + " " + shellQuote(TESSALY_RIP_PATH) +
+               " " + shellQuote(cue_.string()) + " --drive 0 " + args);
+  }
+  void settings(const std::string& text) const {
+    fs::create_directories(dir_ / "config" / "tessaly");
+    writeFile(dir_ / "config" / "tessaly" / "tessaly.ini", text);
+  }
+  // The files of a folder, by name.
+  static std::vector<fs::path> files(const fs::path& folder) {
+    std::vector<fs::path> out;
+    for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // An MP3 file decoded by mpg123: its PCM, without the WAV header.
+  std::string decoded(const fs::path& mp3) const {
+    const fs::path raw = dir_ / "decoded.raw";
+    const CommandResult r = run("mpg123 -q -s " + shellQuote(mp3.string()) + " > " + shellQuote(raw.string()));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return readFile(raw);
+  }
+  static constexpr const char* kCommon = " --no-log --no-lookup --yes --name-pattern %nn% ";
+};
+
+TEST_F(DriveRips, WavIsByteExactAndMp3SampleExactAgainstTheImage) {
+  for (const char* kind : {"--wav", "--mp3 --jobs 1", "--mp3 --jobs 2"}) {
+    const fs::path fromDrive = dir_ / "drive", fromImage = dir_ / "image";
+    fs::remove_all(fromDrive);
+    fs::remove_all(fromImage);
+    const CommandResult d = rip("", std::string(kind) + kCommon + "--out " + shellQuote(fromDrive.string()));
+    ASSERT_EQ(d.exitCode, 0) << kind << d.err;
+    const CommandResult i = ripImage(std::string(kind) + kCommon + "--out " + shellQuote(fromImage.string()));
+    ASSERT_EQ(i.exitCode, 0) << kind << i.err;
+    const auto a = files(fromDrive), b = files(fromImage);
+    ASSERT_EQ(a.size(), 3u) << kind;
+    ASSERT_EQ(b.size(), 3u) << kind;
+    for (size_t n = 0; n < a.size(); ++n) {
+      EXPECT_EQ(a[n].filename(), b[n].filename()) << kind;
+      if (std::string(kind) == "--wav") {
+        const std::string wav = readFile(a[n]);
+        EXPECT_TRUE(wav == readFile(b[n])) << a[n];
+        // And the disc's own bytes after the header.
+        const int first[] = {0, 1500, 2625}, last[] = {1499, 2624, 3524};
+        EXPECT_TRUE(wav.size() > 44 && wav.substr(44) == image(first[n], last[n])) << a[n];
+      } else {
+        // The tags may differ (the image's sheet names its tracks); the sound may not.
+        const std::string pcm = decoded(a[n]);
+        EXPECT_GT(pcm.size(), 100000u) << a[n];
+        EXPECT_TRUE(pcm == decoded(b[n])) << kind << " " << a[n];
+      }
+    }
+  }
+}
+
+TEST_F(DriveRips, ReadErrorsAreCountedOnTheirOwnTrackAndNamed) {
+  const std::string bad = "VDRIVE_BAD=2700-2702";
+  const CommandResult three = rip(bad, std::string("--wav --tracks 3") + kCommon + "--out " + shellQuote((dir_ / "o").string()));
+  ASSERT_EQ(three.exitCode, 0) << three.err;
+  EXPECT_NE(three.err.find("Track03: done, with read errors: 3 read errors (the first at sector 2700, the last at sector 2702)"),
+            std::string::npos)
+      << three.err;
+  // Track 2 ends before them: its file is exact and nothing is said.
+  const CommandResult two = rip(bad, std::string("--wav --tracks 2") + kCommon + "--out " + shellQuote((dir_ / "o").string()));
+  ASSERT_EQ(two.exitCode, 0) << two.err;
+  EXPECT_EQ(two.err.find("read error"), std::string::npos) << two.err;
+  EXPECT_TRUE(readFile(dir_ / "o" / "02.wav").substr(44) == image(1500, 2624));
+}
+
+// Both runs, one track at a time and on several cores, spend the retries the settings give on
+// a damaged sector, and hear Ctrl-C while the drive retries it.
+TEST_F(DriveRips, EveryRunTakesTheRetriesSettingAndHearsCtrlCInsideAChunk) {
+  const fs::path log = dir_ / "log";
+  const std::string bad = "VDRIVE_BAD=1560-1560 VDRIVE_LOG=" + shellQuote(log.string());
+  std::vector<int> spent;
+  for (const char* kind : {"--wav", "--mp3 --jobs 2"}) {
+    settings("[Drive]\nRetries=3\n");
+    fs::remove(log);
+    const CommandResult r = rip(bad, std::string(kind) + " --tracks 2" + kCommon + "--out " + shellQuote((dir_ / "o").string()));
+    ASSERT_EQ(r.exitCode, 0) << kind << r.err;
+    EXPECT_NE(r.err.find("done, with read errors: 1 read error ("), std::string::npos) << kind << r.err;
+    spent.push_back(failedReads(readFile(log)));
+  }
+  EXPECT_EQ(spent[0], spent[1]) << "the same retries, the same reads of the damaged sector";
+
+  for (const char* kind : {"--wav", "--mp3 --jobs 2"}) {
+    // A thousand retries at 5 ms a read would take minutes; Ctrl-C at the first failed read.
+    settings("[Drive]\nRetries=1000\n");
+    fs::remove(log);
+    const std::string command =
+        withDrive(bad + " VDRIVE_DELAY_MS=5 XDG_CONFIG_HOME=" + shellQuote((dir_ / "config").string()),
+                  shellQuote(TESSALY_RIP_PATH) + " " + kind + " --tracks 2" + kCommon + "--out " +
+                      shellQuote((dir_ / "c").string()));
+    const std::string script = command + " & pid=$!; for i in $(seq 1 2000); do grep -q 'medium error' " +
+                               shellQuote(log.string()) + " 2>/dev/null && break; sleep 0.01; done; kill -INT $pid; wait $pid";
+    const CommandResult r = run("sh -c " + shellQuote(script));
+    EXPECT_EQ(r.exitCode, 130) << kind << r.err;
+    EXPECT_NE(r.err.find("cancelled"), std::string::npos) << kind << r.err;
+    const int failed = failedReads(readFile(log));
+    EXPECT_GT(failed, 0) << kind;
+    EXPECT_LT(failed, 200) << kind << ": the retries went on after Ctrl-C";
+  }
 }
 
 }  // namespace
