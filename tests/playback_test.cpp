@@ -138,6 +138,41 @@ TEST_F(Playback, PauseHoldsThePositionAndResumesWhereItStopped) {
   EXPECT_EQ(withoutSilentFrames(heard).size(), withoutSilentFrames(bin).size());
 }
 
+TEST_F(Playback, APauseNobodyAskedThePositionBeforeHoldsWhatWasHeard) {
+  const std::string bin = offerDisc("noise", {"noise:100"});
+  TCDRIP r;
+  MonitorRecorder rec(tmp / "rec.raw");
+  ASSERT_EQ(r.PlayTrack(1), CDEX_OK);
+  // Nobody looks at the position while the track plays, then it is paused.
+  std::this_thread::sleep_for(milliseconds(700));
+  ASSERT_EQ(r.PauseCD(true), CDEX_OK);
+  const int32_t held = playPosition();
+  std::this_thread::sleep_for(milliseconds(400));
+  EXPECT_EQ(playPosition(), held);
+  ASSERT_EQ(r.PauseCD(false), CDEX_OK);
+  // Resumed where it was held: never behind it, and on from there.
+  const int32_t resumed = playPosition();
+  EXPECT_GE(resumed, held);
+  ASSERT_TRUE(waitUntil([] { return playPosition() == 100 * kFramesPerSector; }, milliseconds(3000)));
+  ASSERT_TRUE(streamGone());
+  std::this_thread::sleep_for(milliseconds(200));
+  const std::string heard = trimSilence(rec.stop());
+  EXPECT_TRUE(withoutSilentFrames(heard) == withoutSilentFrames(bin));
+  // What sounded before the pause's silence is where the position was held, within the
+  // sound server's latency; a position lost (0) or run ahead to what was only written is not.
+  size_t gap = 0, best = 0, run = 0;
+  for (size_t i = 0; i + 4 <= heard.size(); i += 4) {
+    run = heard.compare(i, 4, std::string(4, '\0')) == 0 ? run + 1 : 0;
+    if (run > best) {
+      best = run;
+      gap = i / 4 + 1 - run;
+    }
+  }
+  ASSERT_GE(best, 44100u * 3 / 10) << "the pause is not heard";
+  EXPECT_GT(held, 44100 * 3 / 10);
+  EXPECT_NEAR(static_cast<double>(held), static_cast<double>(gap), 44100 * 0.1) << "held " << held << ", heard " << gap;
+}
+
 TEST_F(Playback, TheEndOfATrackIsNoticedWithinTwoTicks) {
   offerDisc("noise", {"noise:75", "noise:200"});
   TCDRIP r;
