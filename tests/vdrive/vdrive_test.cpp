@@ -6,6 +6,7 @@
 #include <regex>
 #include <string>
 
+#include "tests/sound_server.h"
 #include "tests/test_support.h"
 
 using namespace testing_support;
@@ -213,6 +214,21 @@ TEST_F(VirtualDrive, AnalogPlaybackWithoutASoundServerPlaysAndStopsTheDrive) {
   const std::string calls = readFile(log);
   EXPECT_NE(calls.find("play 1500-2624"), std::string::npos) << calls;
   EXPECT_NE(calls.find("stop"), std::string::npos) << calls;
+}
+
+TEST_F(VirtualDrive, DigitalPlaybackFromTheDriveSoundsAsTheDisc) {
+  PrivateSoundServer server;  // this process's and its children's sound server from here on
+  MonitorRecorder rec(dir_ / "rec.raw");
+  const CommandResult r = probe("", "-- play 2 1500");
+  EXPECT_NE(r.out.find("play 0 track 2"), std::string::npos) << r.out << r.err;
+  EXPECT_NE(r.out.find("stop 0"), std::string::npos) << r.out;
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::string heard = trimSilence(rec.stop());
+  // A second and a half of track 2 was played: what sounded is its start, frame for frame.
+  const std::string want = image(1500, 2624);
+  EXPECT_GT(heard.size(), 44100u * 4u);
+  ASSERT_LE(heard.size(), want.size());
+  EXPECT_TRUE(heard == want.substr(0, heard.size())) << heard.size() << " bytes heard";
 }
 
 // --- tessaly-rip over the drive ---
