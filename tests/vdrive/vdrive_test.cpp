@@ -231,6 +231,30 @@ TEST_F(VirtualDrive, DigitalPlaybackFromTheDriveSoundsAsTheDisc) {
   EXPECT_TRUE(heard == want.substr(0, heard.size())) << heard.size() << " bytes heard";
 }
 
+TEST_F(VirtualDrive, TheWindowsRowsForTheDriveAreThoseForTheImage) {
+#ifndef VDRIVE_WINDOW_PATH
+  GTEST_SKIP() << "built without the window";
+#else
+  // Every row's number, duration and the rest; the titles are left out: the image's cue sheet
+  // names its tracks, the drive's disc is named TrackNN.
+  const auto rows = [](const std::string& out) {
+    std::vector<std::string> kept;
+    for (const auto& l : lines(out))
+      if (l.rfind("row ", 0) == 0) kept.push_back(l.substr(l.find('\t')));
+    return kept;
+  };
+  const std::string quiet = "QT_QPA_PLATFORM=offscreen TESSALY_MUSICBRAINZ_URL=http://127.0.0.1:1 XDG_CONFIG_HOME=" +
+                            shellQuote((dir_ / "config").string()) + " ";
+  const CommandResult drive = run(withDrive(quiet, shellQuote(VDRIVE_WINDOW_PATH)));
+  ASSERT_EQ(drive.exitCode, 0) << drive.err;
+  EXPECT_NE(drive.out.find("drive 0: TESSALY Virtual CD-ROM 1.00\n"), std::string::npos) << drive.out;
+  const CommandResult img = run("env " + quiet + shellQuote(VDRIVE_WINDOW_PATH) + " " + shellQuote(cue_.string()));
+  ASSERT_EQ(img.exitCode, 0) << img.err;
+  ASSERT_EQ(rows(drive.out).size(), 3u) << drive.out;
+  EXPECT_EQ(rows(drive.out), rows(img.out)) << drive.out << img.out;
+#endif
+}
+
 // --- tessaly-rip over the drive ---
 
 class DriveRips : public VirtualDrive {
