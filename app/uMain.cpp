@@ -182,6 +182,8 @@ void TfrmMain::createControls() {
   RenameTrack1 = item("&Rename Track", "Rename selected track", &TfrmMain::RenameTrack1Click);
   CopyTrackInformationToClipboard1 = item("C&opy Track Information To Clipboard", "Copy track information to clipboard",
                                           &TfrmMain::CopyTrackInformationToClipboard1Click);
+  ExtractTracksToFLACFiles1 = item("Extract Tracks To &FLAC Files", "Extract selected tracks to FLAC files",
+                                   &TfrmMain::ExtractTracksToFLACFiles1Click);
   PopupMenu1->addSeparator();
   ReadCDInformation1 = item("&Read CD Information", "Get alubm information from CDPlayer.ini file",
                             &TfrmMain::mnuReadCDiniClick);
@@ -443,7 +445,7 @@ void TfrmMain::messageBox(int icon, const QString& caption, const QString& text)
   box.exec();
 }
 
-void TfrmMain::extract(bool wavOutput) {
+void TfrmMain::extract(Output output) {
   int ticked = 0;
   for (int i = 0; i < RowCount(); ++i) {
     if (!RIPPER->IsAudioTrack(Row(i)->text(colIndex).toInt())) SetRowChecked(i, false);
@@ -463,12 +465,22 @@ void TfrmMain::extract(bool wavOutput) {
     ~TimerBack() { t->start(); }
   } back{Timer1};
   Tfrmprg frmprg(Model());
-  frmprg.WavOutput = wavOutput;
+  frmprg.WavOutput = output == Output::Wav;
+  frmprg.FlacOutput = output == Output::Flac;
+  frmprg.Album = Album;
   frmprg.exec();
+  if (frmprg.DiscChanged()) {
+    // The rows belong to a disc that is gone: the drive is listed again under the word.
+    cboDriveClick();
+    ShowNotice(QStringLiteral("The disc was changed: list it again"));
+  } else if (!frmprg.Summary().empty()) {
+    ShowNotice(QString::fromStdString(frmprg.Summary()));
+  }
 }
 
-void TfrmMain::ExtractTracksToWAVFiles1Click() { extract(true); }
-void TfrmMain::ExtractTracksToMP3Files1Click() { extract(false); }
+void TfrmMain::ExtractTracksToWAVFiles1Click() { extract(Output::Wav); }
+void TfrmMain::ExtractTracksToMP3Files1Click() { extract(Output::Mp3); }
+void TfrmMain::ExtractTracksToFLACFiles1Click() { extract(Output::Flac); }
 
 namespace {
 

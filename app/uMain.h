@@ -21,6 +21,7 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -103,7 +104,7 @@ class TfrmMain : public QWidget {
   QTreeWidget* ListView1 = nullptr;
   QMenu* PopupMenu1 = nullptr;
   QAction *SelectAll1 = nullptr, *InvertSelection1 = nullptr, *RenameTrack1 = nullptr,
-          *CopyTrackInformationToClipboard1 = nullptr, *ReadCDInformation1 = nullptr,
+          *CopyTrackInformationToClipboard1 = nullptr, *ExtractTracksToFLACFiles1 = nullptr, *ReadCDInformation1 = nullptr,
           *SaveCDInformation1 = nullptr, *LookUpNamesOnline1 = nullptr, *OpenDiscImage1 = nullptr;
   std::array<TImage*, face::kHotImageCount> HotImages{};  // in face::kHotImages order
   std::array<TFaceButton*, face::kHotImageCount> FaceButtons{};  // the same order
@@ -158,6 +159,7 @@ class TfrmMain : public QWidget {
   void imgSelAllClick();
   void ExtractTracksToWAVFiles1Click();
   void ExtractTracksToMP3Files1Click();
+  void ExtractTracksToFLACFiles1Click();
   void Options1Click();
   // Disc images: the file dialog's choice, a dropped file or a later start's argument is
   // listed as the last drive and chosen at once; a file that is no disc image is refused in a
@@ -224,7 +226,8 @@ class TfrmMain : public QWidget {
   void createControls();
   void createHotImages();
   void createKeyboardAccess();
-  void extract(bool wavOutput);
+  enum class Output { Wav, Mp3, Flac };
+  void extract(Output output);
   void faceMouseDown(int x, int y);
   void messageBox(int icon, const QString& caption, const QString& text);
   // Names for a disc just listed: its section, else CD-Text, else a look-up once per run.
@@ -237,7 +240,25 @@ class TfrmMain : public QWidget {
   std::shared_ptr<std::atomic<bool>> lookupCancel_;
   unsigned lookupGeneration_ = 0;
   bool lookupRunning_ = false;
-  std::set<std::string> lookedUp_;  // discs asked for automatically in this run
+  std::set<std::string> lookedUp_;  // discs whose automatic look-up was answered in this run
+  // The MusicBrainz names taken for a disc in this run: a disc listed again gets them back
+  // without asking again.
+  std::map<std::string, names::TAlbumNames> namesThisRun_;
+  // Look-ups given up (another disc listed, a newer look-up) are cancelled and joined once they
+  // end, or when the window goes, so the window never waits for the network.
+  struct TRetiredLookup {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> ended;
+  };
+  std::vector<TRetiredLookup> retiredLookups_;
+  std::shared_ptr<std::atomic<bool>> lookupEnded_;
+  std::string lookupDiscKey_;  // the disc the running look-up asks for
+  void retireLookup();
+  // What the names say in the status line waits while a notice or a hint holds it.
+  void showNamesStatus(const QString& text);
+  bool statusLineFree() const;
+  QString pendingNamesStatus_;
+  QTimer* namesStatusWait_ = nullptr;
   bool shownOnce_ = false;
   QString toldDiscProblem_;
   // Opens a page or file through the desktop; tells in the status line when nothing opens it.

@@ -246,6 +246,17 @@ TEST_F(MainWindow, AnOpenedImageIsListedLastAndChosenAndWhatIsNoImageIsRefused) 
   EXPECT_EQ(w->RowCount(), 2);
 }
 
+TEST_F(MainWindow, TheFlacCommandFollowsTheClipboardCommand) {
+  auto w = make({disc({2})});
+  const QList<QAction*> menu = w->PopupMenu1->actions();
+  ASSERT_EQ(menu.indexOf(w->ExtractTracksToFLACFiles1), menu.indexOf(w->CopyTrackInformationToClipboard1) + 1);
+  EXPECT_EQ(w->ExtractTracksToFLACFiles1->text().remove(QLatin1Char('&')), QStringLiteral("Extract Tracks To FLAC Files"));
+  // With nothing ticked it warns as the other extraction commands do.
+  const std::optional<QString> said = withModalClosed([&] { w->ExtractTracksToFLACFiles1->trigger(); });
+  ASSERT_TRUE(said.has_value());
+  EXPECT_EQ(*said, QStringLiteral("No Audio Track Selected!"));
+}
+
 TEST_F(MainWindow, SelectAllTicksDataRowsTooAndCounts) {
   auto w = make({disc({2})});
   w->imgSelAllClick();
