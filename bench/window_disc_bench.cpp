@@ -6,6 +6,7 @@
 //   tessaly-window-disc-bench [MINUTES_PER_TRACK [ROUNDS]]     (default 4 minutes, 1 round)
 //
 // Both read the same settings from a folder of their own; neither looks anything up.
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +91,9 @@ void setUpCoder(TLameCoder& coder) {
 int main(int argc, char** argv) {
   const int minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 4;
   const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
+  // As the window program starts: large freed blocks stay in the process (see app/main.cpp).
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 
   const fs::path dir = fs::temp_directory_path() / ("tessaly-window-disc-bench-" + std::to_string(getpid()));
