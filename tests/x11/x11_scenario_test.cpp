@@ -108,6 +108,30 @@ TEST_F(X11Scenario, ContextMenuSelectsRenamesSavesAndCopies) {
   closeThroughCloseArea();
 }
 
+TEST_F(X11Scenario, CtrlOOpensADiscImageTypedIntoTheFileDialog) {
+  const fs::path first = makeDisc(tmp.path(), "first", {"tone440:150", "music1:120", "noise:90"});
+  const fs::path second = makeDisc(tmp.path(), "second", {"music0:75", "noise:60"});
+  const Listing listing = listDisc(second);
+  ASSERT_EQ(listing.durations.size(), 2u);
+  start(first);
+  ASSERT_FALSE(window.empty());
+  key("ctrl+o");
+  const std::string dialog = waitForDialog();
+  ASSERT_FALSE(dialog.empty()) << "no file dialog";
+  EXPECT_EQ(lines(xdotool("getwindowname " + dialog)), std::vector<std::string>{"Open Disc Image"});
+  shot(fs::path(SCREENSHOT_DIR) / "x11_open_image_dialog.png");
+  xdotool("type --delay 10 " + q(second));
+  key("Return");
+  ASSERT_TRUE(waitUntil([&] { return onlyMainWindowVisible(); }, 5)) << "the file dialog stayed open";
+  // The window lists the image it was given: its rows are the ones copied.
+  contextMenu(row(0));
+  key("o");
+  ASSERT_FALSE(waitForDialog().empty()) << "no message box";
+  EXPECT_EQ(clipboard(), "\r\n01\tTrack01\t" + listing.durations[0] + "\r\n02\tTrack02\t" + listing.durations[1]);
+  answerMessageBox();
+  closeThroughCloseArea();
+}
+
 TEST_F(X11Scenario, FaceLightsDragsAndMinimizes) {
   start(makeDisc(tmp.path(), "face", {"tone440:75", "music2:75"}));
   ASSERT_FALSE(window.empty());
