@@ -292,6 +292,17 @@ TEST_F(X11Scenario, ScreenshotsOfTheDemoDisc) {
   key("Escape");
   ASSERT_TRUE(waitUntil([&] { return onlyMainWindowVisible(); }, 5));
   closeThroughCloseArea();
+
+  // At twice the scale the window is twice the size, drawn from the 2x artwork.
+  start(fs::path(DEMO_CUE), {{"QT_SCALE_FACTOR", "2"}});
+  ASSERT_FALSE(window.empty());
+  xdotool("mousemove 0 0");
+  pause(150);
+  const QImage twice = settledShot(fs::path(SCREENSHOT_DIR) / "tessaly-main@2x.png");
+  ASSERT_FALSE(twice.isNull());
+  EXPECT_EQ(twice.size(), QSize(2 * face::kClient.width, 2 * face::kClient.height));
+  key("ctrl+q");
+  ASSERT_EQ(program->waitExit(10), std::optional<int>(0));
 }
 
 }  // namespace
