@@ -242,6 +242,87 @@ TEST_F(X11Scenario, ButtonAreasOpenOptionsHelpTheMakersPageAndExtractMp3) {
   closeThroughCloseArea();
 }
 
+// A rip to WAV with the keyboard alone: no pointer input at all. Where the focus is, the user
+// sees: a focused button area is lit as under the pointer.
+TEST_F(X11Scenario, KeysAloneTickTracksAndExtractToWav) {
+  const fs::path cue = makeDisc(tmp.path(), "keys", {"tone440:150", "music1:120", "noise:90"});
+  const std::string bin = readFile(tmp / "keys.bin");
+  start(cue);
+  ASSERT_FALSE(window.empty());
+  const face::Rect wavImage = face::Info(face::HotImage::imgToWave).place;
+  const face::Rect list = face::kTrackList;
+  const QImage before = settledShot(tmp / "keys-before.png");
+  ASSERT_FALSE(before.isNull());
+  auto wavLit = [&](const QImage& img) {
+    return changedPixels(before, img, wavImage) > wavImage.width * wavImage.height / 10;
+  };
+
+  // Ctrl+A ticks every row: the list's check boxes change, nothing else is run.
+  key("ctrl+a");
+  const QImage ticked = shotWhen(tmp / "keys-ticked.png", [&](const QImage& img) { return changedPixels(before, img, list) > 0; });
+  EXPECT_GT(changedPixels(before, ticked, list), 0) << "Ctrl+A ticked nothing";
+  EXPECT_TRUE(fs::is_empty(out()));
+
+  // Tab walks from wherever the focus starts (the drive box, the select-all box, the list) to
+  // the WAV area, which lights.
+  auto tabToWav = [&](const char* name) {
+    QImage img;
+    for (int tabs = 0; tabs < 6 && !wavLit(img = settledShot(tmp / "keys-tab.png")); ++tabs) key("Tab");
+    ASSERT_TRUE(wavLit(img)) << "Tab did not reach the WAV area";
+    shot(fs::path(SCREENSHOT_DIR) / name);
+  };
+  // Back from the WAV area the list has the focus: Home and Down make the second row current
+  // and Space unticks it.
+  auto toggleSecondRow = [&](const char* name) {
+    key("shift+Tab");
+    const QImage img = shotWhen(tmp / "keys-list.png", [&](const QImage& i) { return !wavLit(i); });
+    ASSERT_FALSE(wavLit(img)) << "the WAV area kept the focus";
+    key("Home");
+    key("Down");
+    const QImage current = settledShot(tmp / "keys-current.png");
+    key("space");
+    const QImage toggled = shotWhen(fs::path(SCREENSHOT_DIR) / name,
+                                    [&](const QImage& i) { return changedPixels(current, i, list) > 0; });
+    ASSERT_GT(changedPixels(current, toggled, list), 0) << "Space in the list changed no tick";
+  };
+  auto runEnds = [&](const std::vector<fs::path>& expected) {
+    return waitUntil(
+        [&] {
+          if (!findWindow("^Extract To").empty()) return false;
+          for (const fs::path& f : expected)
+            if (!fs::exists(f)) return false;
+          return true;
+        },
+        30);
+  };
+
+  ASSERT_NO_FATAL_FAILURE(tabToWav("x11_keys_wav_focused.png"));
+  ASSERT_NO_FATAL_FAILURE(toggleSecondRow("x11_keys_row_unticked.png"));
+  ASSERT_NO_FATAL_FAILURE(tabToWav("x11_keys_wav_focused_again.png"));
+  key("Return");  // Enter presses at once
+  ASSERT_TRUE(runEnds({out() / "Track01.wav", out() / "Track03.wav"})) << "the extraction did not end with both files";
+  expectWavOfSectors(out() / "Track01.wav", bin, 0, 150);
+  expectWavOfSectors(out() / "Track03.wav", bin, 270, 90);
+  EXPECT_FALSE(fs::exists(out() / "Track02.wav")) << "the unticked track was extracted";
+  ASSERT_TRUE(waitUntil([&] { return onlyMainWindowVisible(); }, 5));
+
+  // The focus came back to the window: tick the second row again and press WAV with Space.
+  fs::remove(out() / "Track01.wav");
+  fs::remove(out() / "Track03.wav");
+  ASSERT_NO_FATAL_FAILURE(tabToWav("x11_keys_after_run.png"));
+  ASSERT_NO_FATAL_FAILURE(toggleSecondRow("x11_keys_row_ticked.png"));
+  ASSERT_NO_FATAL_FAILURE(tabToWav("x11_keys_wav_focused_space.png"));
+  key("space");
+  ASSERT_TRUE(runEnds({out() / "Track01.wav", out() / "Track02.wav", out() / "Track03.wav"}))
+      << "the extraction did not end with every file";
+  expectWavOfSectors(out() / "Track01.wav", bin, 0, 150);
+  expectWavOfSectors(out() / "Track02.wav", bin, 150, 120);
+  expectWavOfSectors(out() / "Track03.wav", bin, 270, 90);
+
+  key("ctrl+q");
+  ASSERT_EQ(program->waitExit(10), std::optional<int>(0));
+}
+
 // The window on the demo disc, as the build's screenshots: at rest, with a lit button, and
 // with every track ticked and the context menu open.
 TEST_F(X11Scenario, AFolderForSettingsThatCannotBeWrittenStillOpensTheWindow) {
