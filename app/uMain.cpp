@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 
+#include "app/AccessibleList.h"
 #include "app/Application.h"
 #include "app/Options.h"
 #include "app/globals.h"
@@ -139,6 +140,8 @@ void TfrmMain::createControls() {
   imgSelAll->OnClick = [this] { imgSelAllClick(); };
 
   ListView1 = new QTreeWidget(this);
+  // A screen reader reads the columns the user sees, not the hidden index.
+  accessible_list::HideHiddenColumns(ListView1);
   ListView1->setGeometry(face::kTrackList.left, face::kTrackList.top, face::kTrackList.width, face::kTrackList.height);
   ListView1->setColumnCount(5);
   ListView1->setHeaderLabels({QStringLiteral("Title"), QStringLiteral("No."), QStringLiteral("Duration"),

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <map>
 #include <optional>
 #include <stdexcept>
 
@@ -771,6 +772,47 @@ TEST_F(MainWindow, ScreenReadersNameEveryButtonAreaAndItsHint) {
   ASSERT_NE(find(QStringLiteral("Select all")), nullptr);
   EXPECT_EQ(find(QStringLiteral("Select all"))->role, QAccessible::CheckBox);
   ASSERT_NE(find(QStringLiteral("Tracks")), nullptr);
+
+  // The list reads the columns the user sees: every row's title, number, duration and status,
+  // and nothing of the hidden index column, neither its cells nor its header.
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(w->ListView1);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->text(QAccessible::Name), QStringLiteral("Tracks"));
+  ASSERT_GT(w->RowCount(), 0);
+  QStringList headers;
+  std::map<std::pair<int, int>, QString> cells;  // (row, column) -> text
+  for (int i = 0; i < list->childCount(); ++i) {
+    QAccessibleInterface* c = list->child(i);
+    if (!c) continue;
+    EXPECT_EQ(list->indexOfChild(c), i);
+    EXPECT_EQ(c->parent(), list);
+    if (c->role() == QAccessible::ColumnHeader) {
+      headers.push_back(c->text(QAccessible::Name));
+      continue;
+    }
+    ASSERT_NE(c->tableCellInterface(), nullptr);
+    const int column = c->tableCellInterface()->columnIndex();
+    EXPECT_NE(column, static_cast<int>(colIndex)) << "a cell of the index column: " << c->text(QAccessible::Name).toStdString();
+    cells[{c->tableCellInterface()->rowIndex(), column}] = c->text(QAccessible::Name);
+  }
+  EXPECT_EQ(headers, QStringList({"Title", "No.", "Duration", "Status"}));
+  for (int c : {colTitle, colNo, colDuration, colStatus})
+    for (int r = 0; r < w->RowCount(); ++r) EXPECT_EQ((cells[{r, c}]), w->Row(r)->text(c)) << r << "," << c;
+  EXPECT_EQ(cells.size(), static_cast<size_t>(4 * w->RowCount()));
+  // Through the table interface too: four columns, the last one the status.
+  QAccessibleTableInterface* table = list->tableInterface();
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->columnCount(), 4);
+  EXPECT_EQ(table->rowCount(), w->RowCount());
+  EXPECT_EQ(table->cellAt(0, 4), nullptr);
+  ASSERT_NE(table->cellAt(0, 3), nullptr);
+  EXPECT_EQ(table->cellAt(0, 3)->tableCellInterface()->columnIndex(), static_cast<int>(colStatus));
+  EXPECT_EQ(table->columnDescription(3), QStringLiteral("Status"));
+  w->ListView1->setCurrentItem(w->Row(0));
+  table->selectRow(0);
+  for (QAccessibleInterface* c : table->selectedCells())
+    EXPECT_NE(c->tableCellInterface()->columnIndex(), static_cast<int>(colIndex));
+  EXPECT_EQ(table->selectedCellCount(), 4);
 
   // A screen reader's "press" plays, as the Play area does.
   const Accessible* play = find(QStringLiteral("Play"));
