@@ -285,22 +285,11 @@ TEST_F(X11Scenario, KeysAloneTickTracksAndExtractToWav) {
                                     [&](const QImage& i) { return changedPixels(current, i, list) > 0; });
     ASSERT_GT(changedPixels(current, toggled, list), 0) << "Space in the list changed no tick";
   };
-  auto runEnds = [&](const std::vector<fs::path>& expected) {
-    return waitUntil(
-        [&] {
-          if (!findWindow("^Extract To").empty()) return false;
-          for (const fs::path& f : expected)
-            if (!fs::exists(f)) return false;
-          return true;
-        },
-        30);
-  };
-
   ASSERT_NO_FATAL_FAILURE(tabToWav("x11_keys_wav_focused.png"));
   ASSERT_NO_FATAL_FAILURE(toggleSecondRow("x11_keys_row_unticked.png"));
   ASSERT_NO_FATAL_FAILURE(tabToWav("x11_keys_wav_focused_again.png"));
   key("Return");  // Enter presses at once
-  ASSERT_TRUE(runEnds({out() / "Track01.wav", out() / "Track03.wav"})) << "the extraction did not end with both files";
+  ASSERT_TRUE(runEnded({out() / "Track01.wav", out() / "Track03.wav"})) << "the extraction did not end with both files";
   expectWavOfSectors(out() / "Track01.wav", bin, 0, 150);
   expectWavOfSectors(out() / "Track03.wav", bin, 270, 90);
   EXPECT_FALSE(fs::exists(out() / "Track02.wav")) << "the unticked track was extracted";
@@ -313,7 +302,7 @@ TEST_F(X11Scenario, KeysAloneTickTracksAndExtractToWav) {
   ASSERT_NO_FATAL_FAILURE(toggleSecondRow("x11_keys_row_ticked.png"));
   ASSERT_NO_FATAL_FAILURE(tabToWav("x11_keys_wav_focused_space.png"));
   key("space");
-  ASSERT_TRUE(runEnds({out() / "Track01.wav", out() / "Track02.wav", out() / "Track03.wav"}))
+  ASSERT_TRUE(runEnded({out() / "Track01.wav", out() / "Track02.wav", out() / "Track03.wav"}))
       << "the extraction did not end with every file";
   expectWavOfSectors(out() / "Track01.wav", bin, 0, 150);
   expectWavOfSectors(out() / "Track02.wav", bin, 150, 120);

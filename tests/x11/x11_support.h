@@ -318,7 +318,11 @@ class X11Scenario : public ::testing::Test {
   void extract(const std::vector<fs::path>& expected, face::HotImage button = face::HotImage::imgToWave) {
     moveTo(centre(button));
     click(centre(button));
-    const bool ended = waitUntil(
+    ASSERT_TRUE(runEnded(expected)) << "the extraction did not end with every file written";
+  }
+  // Waits until the run's window has gone and every expected file is there.
+  bool runEnded(const std::vector<fs::path>& expected) {
+    return waitUntil(
         [&] {
           if (!findWindow("^Extract To").empty()) return false;
           for (const fs::path& f : expected)
@@ -326,7 +330,6 @@ class X11Scenario : public ::testing::Test {
           return true;
         },
         30);
-    ASSERT_TRUE(ended) << "the extraction did not end with every file written";
   }
 
   // Closes through the face's close area; the program must end with status 0 and leave its
