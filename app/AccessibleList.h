@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader gets of a tree view whose header hides columns: Qt's own table interface
 // for item views lists every column of the model, hidden ones included, so a column kept only
 // for the program's bookkeeping would be read out. This one leaves those columns out.

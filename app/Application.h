@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object: Qt lets no exception leave an event handler safely, so they are
 // caught here, where events are dispatched, and handed to OnException (the main window's
 // error report). It also keeps the application's current hint: after every pointer event it is

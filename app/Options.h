@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TfrmOptions: the options dialog. It edits the global Settings record: the output folder,
 // whether that folder is opened after a run, and the MP3 encoder settings; in a column beside
 // them, the drive's read offset, the FLAC level, the tags, look-ups, rip log, naming pattern

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One window per user and display: a start that names disc images hands them to the window
 // already running instead of opening a second one. The running window listens on a local
 // socket whose name holds the user and the display; a start that finds nobody listening (or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's face: where its buttons are, which points light a button and which drag
 // the window. Plain functions of client coordinates, so they are tested without a window; the
 // artwork generator draws the buttons from the same table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's settings record and the routines other parts share: LoadSettings /
 // SaveSettings, IntToStr2, and the album-information file (ReadCDInfo / WriteCDInfo).
 // Toolkit-free; the message dialog with chosen captions lives in globals_dialog.h.

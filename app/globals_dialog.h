@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The standard message dialog with a caller-chosen window caption, button captions and beep.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings beyond the MP3 record: read and written beside it in the settings file.
 #include <climits>
 #include <cstdlib>

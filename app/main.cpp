@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly: the program. Offers every path given on the command line as a drive after the
 // system's drives, opens the main window and runs until it closes.
 #include <malloc.h>

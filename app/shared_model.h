@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window shares with the extraction window: its components, the rows of its
 // track list and the progress field. The extraction window gets this record from the one main
 // window and reaches nothing else of it.

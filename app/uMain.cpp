@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: creation, drive choice, the rows, the selection commands, extraction,
 // options and closing.
 #include "app/uMain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's face: hot images that light under the pointer, dragging by any point that
 // is not a button, hints in the status line, minimize, exit, help, the maker's page and the
 // error report.

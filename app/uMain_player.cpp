@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as a CD player: the six player buttons and the one-second timer that notices
 // a new disc, keeps the row icons current and plays on to the next track.
 #include "app/uMain.h"

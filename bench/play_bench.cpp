@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback benchmark, run by hand against a private PulseAudio with a null sink (never the
 // user's own server):
 //   - the CPU this process spends playing a track of a disc image, polled once a second as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rip benchmark: tessaly-rip against the tools a user would pick instead, on generated images.
 //
 // Every comparison is made of paired rounds: a round runs each command of its group once, in

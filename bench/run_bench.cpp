@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Extraction-run benchmark: one long track of a generated image to MP3 through the extraction
 // window's run (offscreen, in this process: the window, its timer, the event loop let through
 // after every chunk) against tessaly-rip doing the same, in interleaved rounds. Prints the

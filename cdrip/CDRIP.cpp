@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCDRIP: creation, drive selection, the parameter properties, the track list, durations and
 // the disc identifier. Extraction lives in CDRIP_rip.cpp, playback in CDRIP_play.cpp.
 #include "CDRIP.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCDRIP: the CD component. Everything else reaches the CD library through it.
 //
 // Create it (it initialises the library and reads the first drive's table of contents), pick

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCDRIP as a CD player: thin calls into the library; only the last play position is kept.
 #include <cstdlib>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCDRIP extraction: one track into one WAV, raw PCM or MP3 file.
 #include <algorithm>
 #include <climits>

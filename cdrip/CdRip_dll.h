@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The CD library's C interface: drives, table of contents, digital audio extraction, playback
  * and eject. Only TCDRIP calls it. A status of 1 (CDEX_ERROR) means failure; 3 and 4 have the
  * meanings given at CR_RipChunk; every other value counts as success.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The CD-Text of the selected drive, as libcdio reads it: from a real drive's lead-in, from a
  * cue sheet's TITLE/PERFORMER lines or a cdrdao TOC file's CD_TEXT blocks. One language block
  * is taken: English when the disc has it, else the first. The texts are handed over exactly as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CD-Text through libcdio: the selected drive's handle, or packs given by the caller.
 #include <cdio/cdio.h>
 #include <cdio/cdtext.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Disc images as drives: which files a cue sheet or TOC file is read from, the private folder
 // that lets libcdio read them as meant, the sheets read through a reader of our own
 // (cdrip_image_source.cpp), the probe of an image in a process of its own before the program

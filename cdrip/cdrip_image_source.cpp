@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cdrip_image_source.h"
 
 #include <FLAC++/decoder.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A disc read from the files a cue sheet names, the way the sheet means it: raw sectors
 // (BINARY, MOTOROLA), the data chunk of a RIFF WAVE file, or a FLAC file decoded with libFLAC,
 // one file or many, with the silence PREGAP and POSTGAP add. Used for the sheets libcdio does

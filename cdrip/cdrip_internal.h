@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the CD library's files share: the drives and the open-ripper state. Internal to the
 // library; the program sees only CdRip_dll.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CD library over libcdio and libcdio-paranoia: the CR_* calls of CdRip_dll.h.
 // Drives are the devices libcdio finds, then every path offered with CR_AddDrive (disc images
 // or devices). One extraction is open at a time; formats other than 44100 Hz stereo are made

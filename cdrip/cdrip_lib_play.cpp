@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CD library's player calls: play, pause, stop, eject and the play position. Playback is
 // digital, for drives and images alike (cdrip_player.cpp): a track plays to its own end, and the
 // program moves on to the next one itself. A real drive plays through its analog output only

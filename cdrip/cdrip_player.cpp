@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The digital player over libpulse's asynchronous API. Three threads meet here: the caller's,
 // libpulse's main-loop thread (the callbacks) and one playback thread per started track, which
 // reads sectors ahead into a FIFO of about two seconds and hands them to the server as fast as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CD library's digital player: one track at a time, read by a playback thread of its own
 // and played through the desktop's sound server (libpulse's threaded main loop). Internal to the
 // library; called from the program's one thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the image probe (tessaly-image-probe, a process of its own) reports to the library
 // about an image libcdio reads: its table of contents, or why it has none.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A cue sheet read as a whole disc: its FILE lines in order, the tracks each holds, their INDEX
 // positions and the texts libcdio turns into CD-Text. Pure text work, no file is opened here;
 // safe on any bytes.

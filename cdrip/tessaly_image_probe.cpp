@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-image-probe IMAGE DRIVER: opens a disc image with libcdio, reads its table of contents
 // and each audio track's first and last sector, and writes one ProbeRecord to standard output.
 // libcdio's image readers crash on some malformed files; run as a fresh process of its own, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip's names: the disc's layout for the names module, the titles of its rows from the
 // order of sources, the album line of --list and the tags of a row.
 #pragma once

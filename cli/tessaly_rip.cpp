@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip: the command-line front end. Lists a drive's tracks, names them, and rips them
 // to WAV, raw PCM, tagged MP3 or FLAC files through the same components as the program, with
 // the read offset corrected, checksums, the AccurateRip verification and a rip log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TFlacCoder: one FLAC stream at a time over libFLAC++, written into a platform::OutputFile.
 //
 // Set Level and Comments, then per track: InitStream(file, channels, rate, expected frames),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TLameCoder: the MP3 encoder settings and one encoder stream at a time.
 //
 // Set the properties (the CD component tells the true input format through UpdateCoder);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The encoder library's C interface: MP3 encoding of 16-bit PCM blocks over libmp3lame.
  * Only TLameCoder calls it. A result of 0 (BE_ERR_SUCCESSFUL) means success.
  *

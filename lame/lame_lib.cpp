@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoder library over libmp3lame: the be* calls of Lame_dll.h. Each stream is one
 // lame_global_flags; handles are small numbers into a table.
 #include <lame/lame.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TMP3Info: the ID3v1 tag of one MP3 file, the 128-byte block at its very end, and the genre
 // table. Assigning Filename reads the file's tag; set the texts, then Save; RemoveID3 cuts the
 // tag off. Failures set Error and fire onError; input/output errors of reading raise

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An output file written under a temporary name beside its own and renamed over the name only
 // when it is finished, so a process killed in any way, a power loss or a second writer leaves
 // the old file or a whole new one under the name, never a mixture.

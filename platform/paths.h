@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where Tessaly keeps its files, after the XDG base-directory rules.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Private-profile (INI) files, key by key, with the semantics programs expect of them:
 // section and key names compare without regard to ASCII case; values are read with
 // surrounding blanks removed; a write creates file, section and key as needed and leaves every

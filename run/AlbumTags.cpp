@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "AlbumTags.h"
 
 TTrackTags AlbumTrackTags(const names::TAlbumNames& n, size_t row) {

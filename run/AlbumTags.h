@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tags a disc's names give one of its tracks, for every front end that rips it.
 // Toolkit-free.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What tessaly-rip tells about a track that could not be read, or was read with errors, and
 // about a drive without a readable disc: the reasons the CD component and its library know,
 // in words for the user. Toolkit-free.

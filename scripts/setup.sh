@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what Tessaly needs to build and test on Debian 12, when it is missing.
 set -euo pipefail
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output file names of a run from the naming pattern ([System] NamePattern): fields in
 // "%...%" replaced by a track's values, "/" making subfolders inside the output folder.
 //

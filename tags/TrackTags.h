@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tags of one track, and what the files carry of them: an ID3v2.4 tag (UTF-8) for the head
 // of an MP3 file, and the Vorbis comments of a FLAC file. Toolkit-free; every function is pure,
 // so an encoder thread may call it on its own.

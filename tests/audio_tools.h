@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reference tools that read back what the program wrote: flac and metaflac for FLAC files,
 // python3-mutagen (Debian's, run with /usr/bin/python3) for ID3v2 tags, md5sum.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real CD library and TCDRIP over disc images written by the fixture generator (and by
 // hand): table of contents, drive names, extraction bytes, output formats, eject.
 #include <gtest/gtest.h>

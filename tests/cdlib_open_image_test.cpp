@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Disc images opened while the library runs (a file dropped on the window, opened from a
 // dialog): listed last, once per file, and refused with the reason when they are no disc.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCDRIP's drive and table-of-contents rules, against the scriptable fake library.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip's own core against the scriptable CD library and the real encoder: the MP3 run
 // on several cores must show and write what the one-track-at-a-time run shows and writes,
 // whatever the library's statuses; and the reasons given for a track that was not read, or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip under what a shell, a pipeline or a shared file can do to it: signals, a closed
 // or full standard output, a file-size limit, control characters in titles, bad option values,
 // images that lack their data. Each case checks the finished files and the exit status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip --list, run as a user runs it, on generated and hand-written images.
 #include <gtest/gtest.h>
 

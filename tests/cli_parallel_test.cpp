@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip --jobs N as a user runs it: a disc ripped to MP3 on several cores gives the files,
 // names, tags, messages and exit status of --jobs 1, where the run ends as well as when it
 // finishes; Ctrl-C keeps whole or cancelled files; memory stays flat.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip as a user runs it: real rips of fixture images to every output kind, checked in
 // the finished files (bytes, headers, decoded length and pitch), cancel, and failures.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command line, run as a user would: answers without a window, and clear
 // failures where no window can open.
 #include <gtest/gtest.h>

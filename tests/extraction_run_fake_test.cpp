@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction run against the scriptable CD library, for what no image does: a drive that
 // refuses to open a track. The refusal must not pass for a finished track.
 #include <gtest/gtest.h>

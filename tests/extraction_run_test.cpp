@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction run without a window: the real CD library over fixture images and the real
 // encoder, driven by a host that records what the run shows and answers its questions. Checks
 // the finished files, the names, the question and its answers, cancel, links and errors.

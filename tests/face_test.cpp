@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The face's areas: which points light a button and which drag the window.
 #include <gtest/gtest.h>
 

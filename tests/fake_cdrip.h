@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scriptable stand-in for the CD library, linked in place of the real one where a test needs
 // statuses and refusals that no real disc gives. Each test resets it and fills the script.
 #pragma once

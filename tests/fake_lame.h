@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scriptable stand-in for the encoder library, linked in place of the real one where a test
 // needs to see exactly which blocks the extraction loop hands over.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FLAC coder, the tag fields and the naming pattern on their own. FLAC files are checked
 // with the reference tools (flac -d, metaflac), ID3v2 tags with python3-mutagen: programs no one
 // here wrote.

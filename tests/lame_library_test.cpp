@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoder library itself over libmp3lame: its version record and its handles.
 #include <gtest/gtest.h>
 #include <lame/lame.h>

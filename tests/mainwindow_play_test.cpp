@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's player end to end: Play on a disc image in the main window, heard at a private
 // sound server byte for byte, and the timer moving on to the next track when one ends.
 #include <gtest/gtest.h>

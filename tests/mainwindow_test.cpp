@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's rules, offscreen, over the scriptable CD library: rows, selection, the
 // counted flag, extraction guards, album commands, the player and its timer, hot images,
 // hints and the error report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ID3v1 tag component on real files: write, read back, replace, append, remove, the
 // reading rule, the genre table, read-only files and the failure table.
 #include <gtest/gtest.h>

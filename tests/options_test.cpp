@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options dialog driven offscreen: what it shows for the settings record, what OK, Default,
 // Cancel and the folder browser do to the record, and a screenshot to look at.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output-file writer: whose temporary file is whose, names as long as the file system
 // takes, and the read-only file that is not replaced, whoever runs the rip.
 #include <gtest/gtest.h>

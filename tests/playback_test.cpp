@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CD library's digital playback, end to end: fixture images of pseudo-random noise played
 // through a private PulseAudio with a null sink, whose monitor is recorded. What the sink
 // rendered must be the track's bytes exactly; the position must follow what was heard.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The private-profile module: reading files as other programs write them, writes that change
 // only the key written, atomic replacement under kill, and two writers at once.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction path allocates its buffers when a track starts and nothing per chunk: a rip
 // of a long track makes no more allocations than a rip of a short one. The heap calls of the
 // whole process are counted (the libraries' included) by standing in for malloc.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction loop and the coder against the scriptable CD and encoder libraries: block
 // cutting, statuses, progress, jitter lines, cancel, write and creation failures, headers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings file and album-information file, with the user's folders redirected to a
 // temporary place.
 #include <gtest/gtest.h>

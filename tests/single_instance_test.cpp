@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A start with disc images hands them to the window already running on the display: the
 // socket's name, the hand-over, a name left behind by a crashed window, and nobody listening.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A private PulseAudio for tests and benchmarks: user mode, a null sink, and a socket in a
 // temporary folder that this process's PULSE_SERVER points at, so that a user's own sound
 // server is never touched, even when run by hand. Also a recorder of the null sink's monitor.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the tests: temporary folders, fixture discs, running the built programs.
 #pragma once
 

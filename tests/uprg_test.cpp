@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The extraction window driven offscreen over fixture images, with the real CD library and the
 // real encoder: its controls, the run it performs on the shared track list, the overwrite
 // question, Cancel / Esc / close box, errors, the folder it opens, and a screenshot mid-run.

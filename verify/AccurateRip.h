@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AccurateRip database: the disc's identifiers and where its answer lives, the answer's
 // parser, and each track's verdict from its checksums and the answer. The look-up itself is
 // one call over net::Get, kept apart from the pure parts the tests feed directly.

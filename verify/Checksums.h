@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What proves a track exact: its CRC32 (zlib's, over the PCM bytes as a WAV data chunk holds
 // them) and its AccurateRip v1 and v2 checksums, all fed chunk by chunk as the track is read,
 // so nothing is read twice. The peak level comes along for the log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The proof of a whole disc's rip, for the run that rips it: the disc's identifiers, the
 // database's answer (asked on a thread of its own while the tracks are read), a TTrackProof
 // per track with the right neighbours and edges, each track's verdict and its log row.

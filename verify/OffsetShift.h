@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The drive's read offset, corrected by us: a drive with read offset N delivers each sample N
 // samples late against the disc's true positions, so a track's true samples are the drive's
 // samples [start * 588 + N, start * 588 + N + length). The plan says which sectors to read for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rip log: one UTF-8 text per run beside the files, saying what was read, how, and what
 // proves each track exact. The run fills it row by row; Text() is what Write puts, atomically,
 // under the log's name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One track's proof, for the extraction loop: the read offset's shift and the checksums
 // together, so the loop asks for the sectors the proof names, hands it every chunk it reads,
 // and writes (or encodes) what comes back. The checksums are then those of the samples

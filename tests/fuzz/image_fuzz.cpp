@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the disc-image readers through the CD library with arbitrary cue sheets, cdrdao TOC
 // files and NRG files (the first byte chooses which; the rest is the file), beside data files
 // of real sectors (raw, a RIFF WAVE file and a FLAC file, for sheets that name them): whatever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the INI reader and writer with arbitrary file contents: no crash, and a key written
 // reads back while every other key keeps its value.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the ID3v1 reader and writer with arbitrary files: the described error or a tag,
 // never a crash; a saved tag always reads back.
 #include <unistd.h>

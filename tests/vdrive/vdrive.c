@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* vdrive: a virtual SCSI CD-ROM drive for the test suite, as an LD_PRELOAD library.
  *
  * It makes one device path (VDRIVE_DEVICE, default /dev/sr0) look like a drive holding the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vdrive_probe: drives the CD library's C calls one by one, for tests that need more than the
 // programs show (damaged sectors by number, an abort inside a chunk, playback positions).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CD library over a drive: libcdio's Linux driver and paranoia's full mode, run against the
 // virtual drive (libvdrive.so, preloaded into each child process) holding a fixture disc.
 #include <gtest/gtest.h>

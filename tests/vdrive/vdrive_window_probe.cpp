@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vdrive_window_probe [PATH...]: the main window, offscreen, over the real CD library (the
 // paths offered as drives first, as the program takes them): its drive list, then one line per
 // row of the drive it shows, the columns separated by tabs.

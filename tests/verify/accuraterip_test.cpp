@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AccurateRip disc identifiers, the look-up path, the answer's parser and the verdicts;
 // the network cases against sockets on 127.0.0.1 that refuse or never answer.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Generated AccurateRip database answers for the tests: tables of contents and the blocks the
 // database answers with, in its byte layout.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AccurateRip look-up end to end against the stand-in web service on 127.0.0.1: generated
 // database files under the path the database uses, the server named by
 // TESSALY_ACCURATERIP_URL, and each track's verdict from what came back.

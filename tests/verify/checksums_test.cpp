@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The track checksums: CRC32 and AccurateRip v1/v2 against whipper's accuraterip-checksum on
 // tracks cut from generated disc images, however the PCM is split into chunks.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A disc's proof: each track's read bounded by the audio around it (a data track first or
 // last, an Enhanced CD's second session), the first and last audio tracks known as such,
 // and the log row a run gets for a track.

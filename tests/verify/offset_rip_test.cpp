@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The read offset corrected through the real CD library: a disc image made as a drive with
 // read offset N delivers the disc (every sample N positions late) is ripped with offset N,
 // track by track, reading the sectors the proof names; the result is the original image's

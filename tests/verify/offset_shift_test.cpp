@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The read offset's shift on generated sample arrays: a disc as a drive with offset N
 // delivers it (every sample N positions late, nothing before sector 0 or past the lead-out),
 // ripped with offset N, gives back the disc's own samples; silence stands only where the

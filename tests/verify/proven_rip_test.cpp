@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessaly-rip's proof end to end: a rip with --offset N of an image read as a drive with read
 // offset N gives the disc's own samples; the rip log read back holds zlib's CRC32 of each WAV
 // file's data, the reference tool's AccurateRip sums and the stand-in database's verdicts;

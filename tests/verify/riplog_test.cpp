@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rip log, written and read back: its parts, the summary in every case, the name, and
 // the atomic replacement of an older log.
 #include <gtest/gtest.h>

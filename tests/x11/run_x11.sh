@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a command on an X server of its own: Xvfb on a free display number, with a window
 # manager (openbox) so that moving and minimizing windows work as on a desktop. The display
 # the user may have is never used. Both servers are stopped by their process ids at the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // x11_helper: what the scenario tests need to see of the X server as a user sees it.
 //
 //   x11_helper shot OUT.png X Y WIDTH HEIGHT   saves that rectangle of the screen as PNG

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built program as a user meets it: tessaly runs on an X server of its own (run_x11.sh
 // starts Xvfb and a window manager) and is driven with synthetic pointer and key input
 // (xdotool) at the face's places. Every check is something the user sees on the screen, finds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the scenarios under a real X server share: the program started in the test's own folders,
 // synthetic input through xdotool at the face's places, grabs of the window and what the user
 // finds on disk or pastes from the clipboard. A scenario file includes this and writes
