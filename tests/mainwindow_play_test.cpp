@@ -147,7 +147,8 @@ TEST(WindowPlayer, ProblemsAreToldInTheStatusLineOnce) {
     w.cboDrive->setCurrentIndex(0);
     w.DriveChosen();
     EXPECT_EQ(w.RowCount(), 2);
-    EXPECT_EQ(w.lblStatus->text(), QStringLiteral("No Tracks Selected."));
+    // The disc has no names, so what the look-up says may follow; the image's problem is gone.
+    EXPECT_FALSE(w.lblStatus->text().contains(QStringLiteral("lost.bin"))) << w.lblStatus->text().toStdString();
   }
   CR_DeInit();
   if (server)
