@@ -18,6 +18,7 @@
 #include "app/Application.h"
 #include "app/Options.h"
 #include "app/globals.h"
+#include "run/CoderSettings.h"
 #include "app/uprg.h"
 #include "platform/paths.h"
 #include "art/art.h"
@@ -350,21 +351,7 @@ void TfrmMain::TellDiscProblem() {
   ShowNotice(problem.front().isUpper() ? problem : cboDrive->currentText() + QStringLiteral(": ") + problem);
 }
 
-void TfrmMain::SetLameCoder() {
-  TLameCoder& c = *LameCoder1;
-  c.SetSampleRate(static_cast<uint32_t>(Settings.SampleRates));
-  c.SetBitrate(static_cast<uint32_t>(Settings.BitRates));
-  c.SetMaxBitrate(static_cast<uint32_t>(Settings.MaxBitRates));
-  c.SetMode(Settings.Mode);
-  c.SetQuality(static_cast<uint8_t>(Settings.Quality));
-  c.SetVBRQuality(Settings.VBRQuality);
-  c.SetEnableVBR(Settings.EnableVBR != 0);
-  c.SetWriteVBRHeader(Settings.WriteVBRHeader != 0);
-  c.SetCopyright(Settings.CopyRight != 0);
-  c.SetOriginal(Settings.Original != 0);
-  c.SetCRC(Settings.CRC != 0);
-  c.SetPrivate(Settings.bPrivate != 0);
-}
+void TfrmMain::SetLameCoder() { SetUpCoder(*LameCoder1, Settings); }
 
 void TfrmMain::RIPPERProgress(uint16_t percentComplete) { RipPercent = percentComplete; }
 

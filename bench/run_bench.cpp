@@ -30,6 +30,7 @@
 #include "app/uprg.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
+#include "run/CoderSettings.h"
 #include "mp3info/MP3Info.h"
 
 namespace fs = std::filesystem;
@@ -79,24 +80,6 @@ double median(std::vector<double> v) {
   return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-// The encoder values from the settings, in the order tessaly-rip hands them over, as the main
-// window copies them into its coder.
-void setUpCoder(TLameCoder& coder) {
-  const TMP3Settings& s = Settings;
-  coder.SetSampleRate(static_cast<uint32_t>(s.SampleRates));
-  coder.SetBitrate(static_cast<uint32_t>(s.BitRates));
-  coder.SetMaxBitrate(static_cast<uint32_t>(s.MaxBitRates));
-  coder.SetMode(static_cast<uint8_t>(s.Mode));
-  coder.SetQuality(static_cast<uint8_t>(s.Quality));
-  coder.SetVBRQuality(s.VBRQuality);
-  coder.SetEnableVBR(s.EnableVBR != 0);
-  coder.SetWriteVBRHeader(s.WriteVBRHeader != 0);
-  coder.SetCopyright(s.CopyRight != 0);
-  coder.SetOriginal(s.Original != 0);
-  coder.SetCRC(s.CRC != 0);
-  coder.SetPrivate(s.bPrivate != 0);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,7 +110,7 @@ int main(int argc, char** argv) {
   TLameCoder coder;
   ApplyStoredRipperValues(ripper, &coder);
   ripper.SelectDrive(ripper.GetNumCDROM() - 1);
-  setUpCoder(coder);
+  SetUpCoder(coder, Settings);
   int32_t ripPercent = 0;
   ripper.OnProgress = [&](TCDRIP&, uint16_t p) { ripPercent = p; };
   TMP3Info tagger;

@@ -28,6 +28,7 @@
 #include "cli/cli_names.h"
 #include "cdrip/CDRIP.h"
 #include "lame/LameCoder.h"
+#include "run/CoderSettings.h"
 #include "mp3info/MP3Info.h"
 #include "platform/events.h"
 
@@ -413,21 +414,17 @@ bool chooseTracks(const Options& o, const TCDRIP& ripper, std::vector<int>& out,
   return true;
 }
 
-// The settings' encoder values, in the order the program hands them over, then the options.
+// The settings' encoder values, with the options over them.
 void setUpCoder(TLameCoder& coder, const Options& o) {
-  const TMP3Settings& s = Settings;
-  coder.SetSampleRate(static_cast<uint32_t>(o.sampleRate > 0 ? o.sampleRate : s.SampleRates));
-  coder.SetBitrate(static_cast<uint32_t>(o.bitrate > 0 ? o.bitrate : s.BitRates));
-  coder.SetMaxBitrate(static_cast<uint32_t>(o.maxBitrate > 0 ? o.maxBitrate : s.MaxBitRates));
-  coder.SetMode(static_cast<uint8_t>(o.mode >= 0 ? o.mode : s.Mode));
-  coder.SetQuality(static_cast<uint8_t>(o.quality >= 0 ? o.quality : s.Quality));
-  coder.SetVBRQuality(o.vbrQuality >= 0 ? o.vbrQuality : s.VBRQuality);
-  coder.SetEnableVBR(o.cbr ? false : s.EnableVBR != 0);
-  coder.SetWriteVBRHeader(s.WriteVBRHeader != 0);
-  coder.SetCopyright(s.CopyRight != 0);
-  coder.SetOriginal(s.Original != 0);
-  coder.SetCRC(s.CRC != 0);
-  coder.SetPrivate(s.bPrivate != 0);
+  TMP3Settings s = Settings;
+  if (o.sampleRate > 0) s.SampleRates = o.sampleRate;
+  if (o.bitrate > 0) s.BitRates = o.bitrate;
+  if (o.maxBitrate > 0) s.MaxBitRates = o.maxBitrate;
+  if (o.mode >= 0) s.Mode = o.mode;
+  if (o.quality >= 0) s.Quality = o.quality;
+  if (o.vbrQuality >= 0) s.VBRQuality = o.vbrQuality;
+  if (o.cbr) s.EnableVBR = 0;
+  SetUpCoder(coder, s);
 }
 
 // The first of Ctrl-C, SIGTERM and SIGHUP: each cancels the track being ripped.
