@@ -19,22 +19,13 @@
 #include "names/DiscId.h"
 #include "names/stand_in_server.h"
 #include "platform/profile.h"
+#include "event_loop.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace testing_support;
 using nlohmann::json;
-
-bool runUntil(const std::function<bool()>& done, int limitMs = 8000) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > limitMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
 
 void runFor(int ms) {
   runUntil([] { return false; }, ms);

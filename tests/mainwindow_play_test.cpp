@@ -11,6 +11,7 @@
 #include "app/globals.h"
 #include "app/uMain.h"
 #include "sound_server.h"
+#include "event_loop.h"
 #include "test_support.h"
 
 namespace {
@@ -20,17 +21,6 @@ using namespace testing_support;
 int g_argc = 1;
 char g_arg0[] = "mainwindow_play_test";
 char* g_argv[] = {g_arg0, nullptr};
-
-// Lets the event loop (and the window's timer) run until `done` or the limit.
-bool runUntil(const std::function<bool()>& done, int limitMs) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > limitMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
 
 TEST(WindowPlayer, PlayIsHeardExactlyAndTheTimerPlaysOn) {
   TApplication app(g_argc, g_argv);
