@@ -72,12 +72,17 @@ CDEX_ERR CR_PlayTrack(int32_t trackNum) {
 
   stopPlayback();
   CdIo_t* handle = openDriveHandle(*d);
-  if (!handle) return CDEX_ERROR;
+  if (!handle) {
+    g_ripperProblem = "No sound: the drive cannot be opened for playback";
+    return CDEX_ERROR;
+  }
   std::string why;
   if (playerStart(handle, trackNum, first, last, why)) return CDEX_OK;
   const bool analog = !d->image && playAnalog(*d, trackNum, first, last);
   reportNoServer(why, analog);
-  return analog ? CDEX_OK : CDEX_ERROR;
+  if (analog) return CDEX_OK;
+  g_ripperProblem = "No sound: the sound server cannot be reached";
+  return CDEX_ERROR;
 }
 
 CDEX_ERR CR_StopPlayTrack(void) {

@@ -604,6 +604,8 @@ class CliHost : public TExtractionHost {
   TReadReport RipperReport() const {
     TReadReport r;
     r.JitterErrorCount = ripper_.JitterErrorCount();
+    r.DamagedFirst = ripper_.DamagedFirst();
+    r.DamagedLast = ripper_.DamagedLast();
     const auto& log = ripper_.JitterLog();
     r.JitterLog.assign(log.begin() + static_cast<long>(std::min(jitterLinesBefore_, log.size())), log.end());
     return r;

@@ -41,6 +41,8 @@ struct TMP3Settings;
 struct TReadReport {
   int JitterErrorCount = 0;
   std::vector<std::string> JitterLog;
+  // The track's own sectors the library could not read (or repaired), -1 when none or unknown.
+  int DamagedFirst = -1, DamagedLast = -1;
 };
 
 // The encoders [System] Jobs asks for: the number itself, or with 0 (or less) one per core

@@ -215,6 +215,10 @@ void TParallelRun::State::readTrack(Job& j, bool moreRows) {
     ~Closer() {
       if (reads) {
         j.report.JitterErrorCount = CR_GetNumberOfJitterErrors();
+        int32_t first = -1, last = -1;
+        CR_GetDamagedSectors(&first, &last);
+        j.report.DamagedFirst = first;
+        j.report.DamagedLast = last;
         CR_CloseRipper();
       }
       {

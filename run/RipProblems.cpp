@@ -47,9 +47,12 @@ std::string ReadErrorsText(const TCDRIP& ripper, int trackNum, const TReadReport
     return "the image lacks " + count + " of its sectors" +
            (last >= 0 ? " (the last at sector " + std::to_string(last) + ")" : std::string()) + ", left silent";
   }
-  // The sectors the library named for this track's extraction; another track's (the reader of
-  // a parallel run has moved on) are not this one's, and the log's last one stands in.
-  const int first = ripper.DamagedFirst(), final = ripper.DamagedLast();
+  // The sectors the library named for this track's extraction: the report's when the reader
+  // kept them (a parallel run's reader has moved on), else the ripper's; another track's are
+  // not this one's, and the log's last one stands in.
+  const bool reported = report.DamagedFirst >= 0;
+  const int first = reported ? report.DamagedFirst : ripper.DamagedFirst();
+  const int final = reported ? report.DamagedLast : ripper.DamagedLast();
   const bool named = first >= t.StartSector && first <= final && final <= t.EndSector;
   std::string where;
   if (named && first == final)
