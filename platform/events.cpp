@@ -14,6 +14,22 @@ std::function<void()>& hook() {
 void SetProcessMessagesHook(std::function<void()> h) { hook() = std::move(h); }
 
 void ProcessMessages() {
-  if (auto& h = hook()) h();
+  if (auto& h = hook()) {
+    h();
+    ClearUpperVectorState();
+  }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+namespace {
+__attribute__((target("avx"))) void zeroUpper() { __builtin_ia32_vzeroupper(); }
+}  // namespace
+
+void ClearUpperVectorState() {
+  static const bool avx = __builtin_cpu_supports("avx");
+  if (avx) zeroUpper();
+}
+#else
+void ClearUpperVectorState() {}
+#endif
 }  // namespace platform

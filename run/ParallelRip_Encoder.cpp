@@ -7,6 +7,7 @@
 #include <cstring>
 #include <shared_mutex>
 
+#include "platform/events.h"
 #include "run/ParallelRip_State.h"
 #include "mp3info/MP3Info.h"
 
@@ -43,6 +44,9 @@ void TParallelRun::State::freeSpill(Job& j, uint64_t end) {
 }
 
 void TParallelRun::State::encoderMain() {
+  // A thread starts with its creator's registers: a window's thread may have left them as
+  // SSE code runs slowly with.
+  platform::ClearUpperVectorState();
   TLameCoder own;
   own.TakeValuesFrom(coder);
   own.SetInputFormat(shape.Channels, static_cast<uint32_t>(shape.SampleRate));
