@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "flac/FlacVerifier.h"
 #include "platform/output_file.h"
 
 namespace {
@@ -14,6 +15,8 @@ namespace {
 constexpr size_t kFramesPerCall = 4096;
 // Room after the tags, as the flac tool leaves it, so a tag editor can change them in place.
 constexpr unsigned kPaddingBytes = 8192;
+// Frames gathered per write of the file.
+constexpr size_t kWriteBytes = 256 * 1024;
 }  // namespace
 
 // The encoder over one file. Positions are the stream's own (0 = "fLaC"); the stream starts
@@ -34,13 +37,33 @@ class TFlacCoder::Stream : public FLAC::Encoder::Stream {
   FLAC::Metadata::VorbisComment comments_;
   FLAC::Metadata::Padding padding_{kPaddingBytes};
   std::string problem_;
+  // Every frame decoded again and compared with its input, beside the encoder.
+  std::unique_ptr<TFlacVerifier> verifier_;
+  // Written forward, not yet in the file.
+  std::vector<uint8_t> pending_;
+
+  bool Flush() {
+    if (pending_.empty()) return true;
+    const bool ok = file_.Write(pending_.data(), pending_.size());
+    pending_.clear();
+    if (!ok) writeFailed_ = true;
+    return ok;
+  }
 
  protected:
-  FLAC__StreamEncoderWriteStatus write_callback(const FLAC__byte buffer[], size_t bytes, uint32_t,
+  FLAC__StreamEncoderWriteStatus write_callback(const FLAC__byte buffer[], size_t bytes, uint32_t samples,
                                                 uint32_t) override {
-    const bool ok = base_ + pos_ == file_.Written()
-                        ? file_.Write(buffer, bytes)
-                        : file_.WriteAt(static_cast<off_t>(base_ + pos_), buffer, bytes);
+    // Frames (the writes that carry samples) go to the check as the file gets them.
+    if (samples > 0 && verifier_) verifier_->Encoded(buffer, bytes);
+    bool ok;
+    if (base_ + pos_ == file_.Written() + pending_.size()) {
+      // Forward writes are gathered: one system call per frame cost more than the rest of
+      // the writing.
+      pending_.insert(pending_.end(), buffer, buffer + bytes);
+      ok = pending_.size() < kWriteBytes || Flush();
+    } else {
+      ok = Flush() && file_.WriteAt(static_cast<off_t>(base_ + pos_), buffer, bytes);
+    }
     if (!ok) {
       writeFailed_ = true;
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
@@ -50,7 +73,7 @@ class TFlacCoder::Stream : public FLAC::Encoder::Stream {
   }
   FLAC__StreamEncoderSeekStatus seek_callback(FLAC__uint64 offset) override {
     // Only ever back over what was written: the head's STREAMINFO.
-    if (base_ + offset > file_.Written()) return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    if (!Flush() || base_ + offset > file_.Written()) return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     pos_ = offset;
     return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
   }
@@ -86,7 +109,8 @@ bool TFlacCoder::InitStream(platform::OutputFile& file, int channels, uint32_t s
   stream_ = std::make_unique<Stream>(file);
   Stream& s = *stream_;
   s.channels_ = channels == 1 ? 1 : 2;
-  bool ok = s.set_verify(true) && s.set_compression_level(static_cast<uint32_t>(level_)) &&
+  // libFLAC's own verify mode would decode on this thread; the verifier does it beside it.
+  bool ok = s.set_verify(false) && s.set_compression_level(static_cast<uint32_t>(level_)) &&
             s.set_channels(static_cast<uint32_t>(s.channels_)) && s.set_bits_per_sample(16) &&
             s.set_sample_rate(sampleRate) && s.set_total_samples_estimate(expectedFrames);
   for (const std::string& c : Comments) {
@@ -109,7 +133,9 @@ bool TFlacCoder::InitStream(platform::OutputFile& file, int channels, uint32_t s
     return false;
   }
   s.open_ = true;
+  s.pending_.reserve(2 * kWriteBytes);
   s.buffer_.resize(kFramesPerCall * static_cast<size_t>(s.channels_));
+  s.verifier_ = std::make_unique<TFlacVerifier>(s.channels_);
   return true;
 }
 
@@ -120,10 +146,25 @@ bool TFlacCoder::Encode(const uint8_t* pcm, size_t bytes) {
   size_t frames = bytes / (2 * ch);
   while (frames > 0) {
     const size_t n = std::min(frames, kFramesPerCall);
-    FLAC__int32* out = s.buffer_.data();
-    for (size_t i = 0; i < n * ch; ++i, pcm += 2)
-      out[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[0] | (pcm[1] << 8)));
-    if (!s.process_interleaved(s.buffer_.data(), static_cast<uint32_t>(n))) return false;
+    if (s.verifier_->Failed()) {
+      s.problem_ = s.verifier_->Problem();
+      return false;
+    }
+    s.verifier_->Input(pcm, n * ch * 2);
+    // Split into the channels as converted: libFLAC's interleaved entry would split them again.
+    FLAC__int32* left = s.buffer_.data();
+    FLAC__int32* right = left + kFramesPerCall;
+    auto sample = [](const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8))); };
+    if (ch == 2) {
+      for (size_t i = 0; i < n; ++i, pcm += 4) {
+        left[i] = sample(pcm);
+        right[i] = sample(pcm + 2);
+      }
+    } else {
+      for (size_t i = 0; i < n; ++i, pcm += 2) left[i] = sample(pcm);
+    }
+    const FLAC__int32* const channels[2] = {left, right};
+    if (!s.process(channels, static_cast<uint32_t>(n))) return false;
     s.frames_ += n;
     frames -= n;
   }
@@ -134,7 +175,13 @@ bool TFlacCoder::Finish() {
   if (!StreamOpen()) return false;
   Stream& s = *stream_;
   s.open_ = false;
-  const bool ok = s.finish();
+  bool ok = s.finish();
+  ok = s.Flush() && ok;  // libFLAC seeks back at its end, but a stream it could not finish may not
   if (!ok && s.problem_.empty()) s.problem_ = s.get_state().resolved_as_cstring(s);
+  if (s.verifier_ && !s.verifier_->Finish()) {
+    if (s.problem_.empty()) s.problem_ = s.verifier_->Problem();
+    ok = false;
+  }
+  s.verifier_.reset();
   return ok && !s.writeFailed_;
 }

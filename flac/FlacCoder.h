@@ -4,7 +4,8 @@
 // Set Level and Comments, then per track: InitStream(file, channels, rate, expected frames),
 // Encode with the 16-bit little-endian PCM as read (whole frames), Finish (the
 // last frames; STREAMINFO's sample count, frame sizes and MD5 written over the stream's head).
-// The encoder's verify mode is on: every frame is decoded again and compared with its input.
+// Every frame is decoded again and compared with its input, as libFLAC's verify mode does, but
+// on a thread beside the encoder's (TFlacVerifier).
 // A coder belongs to one thread at a time; coders on several threads are independent. A stream
 // still open when the coder goes is finished then, so its file must outlive an open stream.
 #pragma once
