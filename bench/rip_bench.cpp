@@ -80,9 +80,10 @@ Measure timed(const std::vector<std::string>& args) {
     if (dup2(report[1], 3) < 0) _exit(126);
     setenv("HOME", g_home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (g_home / "config").c_str(), 1);
-    // The generated disc has no names: nothing is looked up anywhere.
+    // The generated disc has no names: nothing is looked up anywhere. Two closed ports, two
+    // origins: one would make the second service wait out the first one's turn.
     setenv("TESSALY_MUSICBRAINZ_URL", "http://127.0.0.1:1", 1);
-    setenv("TESSALY_ACCURATERIP_URL", "http://127.0.0.1:1", 1);
+    setenv("TESSALY_ACCURATERIP_URL", "http://127.0.0.1:2", 1);
     std::vector<char*> argv{const_cast<char*>("/proc/self/exe"), const_cast<char*>("--measure")};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -95,9 +95,10 @@ int main(int argc, char** argv) {
   fs::create_directories(dir);
   setenv("HOME", dir.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
-  // Neither side looks the unnamed disc up: a closed local port answers at once.
+  // Neither side looks the unnamed disc up: closed local ports answer at once (two, as the
+  // services are two origins; one would make the second wait out the first one's turn).
   setenv("TESSALY_MUSICBRAINZ_URL", "http://127.0.0.1:1", 1);
-  setenv("TESSALY_ACCURATERIP_URL", "http://127.0.0.1:1", 1);
+  setenv("TESSALY_ACCURATERIP_URL", "http://127.0.0.1:2", 1);
   const fs::path cue = dir / "long.cue";
   const std::string track = "music:" + std::to_string(minutes * 60 * 75);
   if (runProgram({MKDISC_PATH, cue.string(), track}) != 0) {
