@@ -347,6 +347,23 @@ TEST_F(CliParallel, FewOpenFilesLowerTheParallelismAndTheRunSaysSo) {
     }
     EXPECT_EQ(err, one.err) << limit;
   }
+
+  // Without --jobs the settings' [System] Jobs decides, as it does for the window: 16 there
+  // meets the same limit, 1 is the one-track run that needs no more files.
+  const fs::path ini = tmp / "config" / "tessaly" / "tessaly.ini";
+  const std::string written = readFile(ini);  // the first run's settings, the encoder's among them
+  ASSERT_EQ(written.rfind("[System]\n", 0), 0u) << written;
+  for (const std::string setting : {"16", "1"}) {
+    writeFile(ini, "[System]\nJobs=" + setting + "\n" + written.substr(9));
+    const fs::path dir = out / ("setting-" + setting);
+    std::vector<std::string> all = args;
+    all.push_back("--out");
+    all.push_back(dir.string());
+    const Spawned r = spawnRip(all, tmp.path(), "", 0, {}, 24);
+    EXPECT_EQ(r.exitCode, 0) << setting << r.err;
+    EXPECT_EQ(r.err.find(" lowered to ") != std::string::npos, setting == "16") << setting << r.err.substr(0, 300);
+    EXPECT_TRUE(files(dir) == expected) << setting;
+  }
 }
 
 TEST_F(CliParallel, EveryLegalNameIsWrittenAndAReadOnlyFileIsKept) {
