@@ -14,7 +14,7 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 # The x11 scenario (tests/x11/run_x11.sh) runs tessaly on an X server of its own, on a free
 # display, never the user's; it leaves screenshots of the window in the build folder.
-echo "Screenshots of the window: build/tessaly-main.png build/tessaly-hover.png build/tessaly-menu.png"
+echo "Screenshots of the window: build/tessaly-main.png build/tessaly-hover.png build/tessaly-menu.png build/tessaly-lookup-*.png"
 
 echo "== Build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON >/dev/null
