@@ -70,6 +70,8 @@ CdIo_t* openDriveHandle(Drive& d);
 void closeCdio(Drive& d);
 // Whether an extraction is open.
 bool ripperOpen();
+// Closes the open extraction, if any; de-init ends one left open.
+void freeRipper();
 // Stops playback of any drive; called before a drive change, an extraction and de-init.
 void stopPlayback();
 // Why the last extraction or playback was refused, for CR_GetRipperProblem.
