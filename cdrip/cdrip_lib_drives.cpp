@@ -146,7 +146,7 @@ std::string g_tocProblem;
 
 // libcdio's own handler ends the process on an error message (exit) and on an assertion
 // (abort): a bad sector or a bad image would take the program down in the middle of a file.
-// Errors are counted and the caller's status says what failed.
+// The last error is kept (an image refused says it), and the caller's status says what failed.
 void logHandler(cdio_log_level_t level, const char* message) {
   if (level < CDIO_LOG_ERROR) return;
   g_openProblem = message ? message : "";
