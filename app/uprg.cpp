@@ -170,6 +170,9 @@ void Tfrmprg::Timer1Timer() {
   // holds back a timer's ticks while its own handler runs; restarted, Timer1 is a new timer
   // whose ticks reach the window during the run and refresh the bar.
   platform::SetProcessMessagesHook([] { QCoreApplication::processEvents(); });
+  // The window's painting so far may have left the vector registers as the encoders run
+  // slowly with; every later event pass clears them itself.
+  platform::ClearUpperVectorState();
   Timer1->start();
   summary_.clear();
   discChanged_ = false;
