@@ -12,6 +12,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
+#include <sys/resource.h>
+
+#include <csignal>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -552,6 +555,56 @@ TEST_F(ExtractionWindow, TwoEncodersCancelledMidRunStopAtOnceAndKeepTheRowsFinis
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_LT(readFile(wav).size() - 44, 4500u * 2352u * 9 / 10);
   EXPECT_GT(fs::file_size(out / "Track01.mp3"), 0u);
+}
+
+// A file that cannot grow (the file-size limit, as a full disk would do) stops the encoder of
+// its track: on two encoders the rows, the error raised and the files are those of one.
+TEST_F(ExtractionWindow, TwoEncodersMeetAnEncoderThatCannotWriteAsOneDoes) {
+  load({"music:150", "music1:3000", "music2:150"});
+  tick({0, 1, 2});
+  struct Outcome {
+    QStringList statuses;
+    std::string error;
+    std::set<std::string> files;
+  };
+  auto once = [&](int jobs, const fs::path& dir) {
+    MoreSettings.Jobs = jobs;
+    Settings.OutDir = dir.string();
+    for (int i = 0; i < list->topLevelItemCount(); ++i) list->topLevelItem(i)->setText(colStatus, QStringLiteral("--"));
+    app()->caught = nullptr;
+    // Room for the short tracks' files, not for the long one's (about 600 KB at 128 kbit/s).
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit small{200 * 1024, old.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    Tfrmprg w(model());
+    w.Timer1->setInterval(20);
+    Outcome o;
+    exec(w);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    o.statuses = statuses();
+    if (app()->caught) {
+      try {
+        std::rethrow_exception(app()->caught);
+      } catch (const std::exception& e) {
+        o.error = e.what();
+      }
+    }
+    for (size_t at; (at = o.error.find(dir.string())) != std::string::npos;) o.error.replace(at, dir.string().size(), "<out>");
+    if (fs::exists(dir)) o.files = filesIn(dir);
+    return o;
+  };
+  const Outcome one = once(1, tmp / "one");
+  const Outcome two = once(2, tmp / "two");
+  EXPECT_EQ(one.statuses[0], QStringLiteral("OK"));
+  EXPECT_NE(one.statuses[1], QStringLiteral("OK"));
+  EXPECT_FALSE(one.error.empty()) << "the failure was not raised";
+  EXPECT_EQ(two.statuses, one.statuses);
+  EXPECT_EQ(two.error, one.error);
+  EXPECT_EQ(two.files, one.files);
+  EXPECT_FALSE(one.files.count("Track03.mp3")) << "the run went on after the failure";
 }
 
 class CancelTest : public ExtractionWindow, public ::testing::WithParamInterface<const char*> {};
