@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "run/ExtractionRun.h"
 #include "app/globals.h"
@@ -93,7 +94,10 @@ class ExtractionWindow : public ::testing::Test {
   void load(const std::vector<std::string>& tracks) {
     const fs::path cue = makeDisc(tmp.path(), "disc", tracks);
     bin = readFile(tmp / "disc.bin");
-    ASSERT_EQ(CR_AddDrive(cue.c_str()), CDEX_OK);
+    loadImage(cue);
+  }
+  void loadImage(const fs::path& image) {
+    ASSERT_EQ(CR_AddDrive(image.c_str()), CDEX_OK);
     ripper = std::make_unique<TCDRIP>();
     ApplyStoredRipperValues(*ripper, &coder);
     ripper->SelectDrive(ripper->GetNumCDROM() - 1);
@@ -605,6 +609,50 @@ TEST_F(ExtractionWindow, TwoEncodersMeetAnEncoderThatCannotWriteAsOneDoes) {
   EXPECT_EQ(two.error, one.error);
   EXPECT_EQ(two.files, one.files);
   EXPECT_FALSE(one.files.count("Track03.mp3")) << "the run went on after the failure";
+}
+
+// Sectors the image lacks are read errors of their own track: on two encoders the rows, the
+// files and what the rip log says of each track are those of one.
+TEST_F(ExtractionWindow, TwoEncodersMeetSectorsTheImageLacksAsOneDoes) {
+  // A TOC file claims more than its data file holds: track 2 runs past the file's end at
+  // sector 299, track 3 lies wholly beyond it.
+  makeDisc(tmp.path(), "d", {"music:300"});
+  writeFile(tmp / "d.toc",
+            "CD_DA\nTRACK AUDIO\nFILE \"d.bin\" 0 00:02:00\nTRACK AUDIO\nFILE \"d.bin\" 00:02:00 00:04:00\n"
+            "TRACK AUDIO\nFILE \"d.bin\" 00:06:00 00:01:00\n");
+  loadImage(tmp / "d.toc");
+  tick({0, 1, 2});
+  MoreSettings.RipLog = true;
+  auto once = [&](int jobs, const fs::path& dir) {
+    MoreSettings.Jobs = jobs;
+    Settings.OutDir = dir.string();
+    for (int i = 0; i < list->topLevelItemCount(); ++i) list->topLevelItem(i)->setText(colStatus, QStringLiteral("--"));
+    Tfrmprg w(model());
+    w.Timer1->setInterval(20);
+    EXPECT_EQ(exec(w), 1);
+    EXPECT_FALSE(app()->caught);
+    std::map<std::string, std::string> files;
+    std::vector<std::string> said;
+    for (const auto& e : fs::directory_iterator(dir)) {
+      if (e.path().extension() != ".log") {
+        files[e.path().filename().string()] = readFile(e.path());
+        continue;
+      }
+      for (const std::string& line : lines(readFile(e.path())))
+        if (line.find("Read errors") != std::string::npos || line.find("lacks") != std::string::npos) said.push_back(line);
+    }
+    return std::make_tuple(statuses(), files, said);
+  };
+  const auto [oneRows, oneFiles, oneSaid] = once(1, tmp / "one");
+  const auto [twoRows, twoFiles, twoSaid] = once(2, tmp / "two");
+  EXPECT_EQ(oneRows, (QStringList{"OK", "OK", "OK"}));
+  EXPECT_EQ(twoRows, oneRows);
+  EXPECT_EQ(oneFiles.size(), 3u);
+  EXPECT_TRUE(twoFiles == oneFiles);
+  ASSERT_EQ(oneSaid.size(), 3u) << "one line per track";
+  EXPECT_EQ(twoSaid, oneSaid);
+  EXPECT_EQ(oneSaid[0].find("lacks"), std::string::npos) << oneSaid[0];
+  EXPECT_NE(oneSaid[1].find("150"), std::string::npos) << oneSaid[1];
 }
 
 class CancelTest : public ExtractionWindow, public ::testing::WithParamInterface<const char*> {};
