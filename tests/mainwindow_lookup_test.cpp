@@ -10,13 +10,13 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <functional>
-#include <nlohmann/json.hpp>
 
 #include "app/Application.h"
 #include "app/ReleaseChooser.h"
 #include "app/globals.h"
 #include "app/uMain.h"
 #include "names/DiscId.h"
+#include "names/mb_answer.h"
 #include "names/stand_in_server.h"
 #include "platform/profile.h"
 #include "event_loop.h"
@@ -25,7 +25,6 @@
 namespace {
 
 using namespace testing_support;
-using nlohmann::json;
 
 void runFor(int ms) {
   runUntil([] { return false; }, ms);
@@ -49,42 +48,7 @@ bool hasSection(const TfrmMain& w) {
   return section && !section->empty();
 }
 
-// The demo answer (the documented shape) made to answer for `disc`: one release per entry,
-// titled as given, its first medium holding the disc with these track titles.
-struct Release {
-  std::string title;
-  std::vector<std::string> tracks;
-};
-
-std::string answerFor(const names::TMbDisc& disc, const std::vector<Release>& releases) {
-  fs::path demo;
-  for (const auto& e : fs::directory_iterator(fs::path(ANSWERS_DIR) / "demo/ws/2/discid")) demo = e.path();
-  json root = json::parse(readFile(demo));
-  const json releaseShape = root["releases"][0];
-  root["id"] = disc.id;
-  root["releases"] = json::array();
-  int n = 0;
-  for (const Release& r : releases) {
-    json rel = releaseShape;
-    rel["id"] = "0000000" + std::to_string(++n) + "-0000-4000-8000-000000000000";
-    rel["title"] = r.title;
-    json medium = rel["media"][0];
-    medium["discs"][0]["id"] = disc.id;
-    const json trackShape = medium["tracks"][0];
-    medium["tracks"] = json::array();
-    for (size_t i = 0; i < r.tracks.size(); ++i) {
-      json t = trackShape;
-      t["title"] = r.tracks[i];
-      t["position"] = i + 1;
-      t["number"] = std::to_string(i + 1);
-      medium["tracks"].push_back(t);
-    }
-    medium["track-count"] = r.tracks.size();
-    rel["media"] = json::array({medium});
-    root["releases"].push_back(rel);
-  }
-  return root.dump(1);
-}
+using Release = MbRelease;
 
 // The plain disc: three audio tracks of 150, 120 and 90 sectors, no CD-Text.
 names::TMbDisc plainDiscId() {
@@ -94,8 +58,8 @@ names::TMbDisc plainDiscId() {
   return names::DiscIdOf(layout);
 }
 
-const Release kMorning{"Morning Tones", {"Dawn", "Noon", "Dusk"}};
-const Release kEvening{"Evening Tones", {"Late", "Later", "Latest"}};
+const Release kMorning{"Morning Tones", "", "", {"Dawn", "Noon", "Dusk"}};  // the demo credit and date
+const Release kEvening{"Evening Tones", "", "", {"Late", "Later", "Latest"}};
 
 class WindowNames : public ::testing::Test {
  protected:
@@ -117,9 +81,7 @@ class WindowNames : public ::testing::Test {
   }
 
   void answer(const std::string& dir, const std::vector<Release>& releases) {
-    const fs::path folder = tmp / "answers" / dir / "ws/2/discid";
-    fs::create_directories(folder);
-    writeFile(folder / disc.id, answerFor(disc, releases));
+    WriteMbAnswer(tmp / "answers", dir, disc, releases);
   }
   // The stand-in service, checking the program's User-Agent and one request a second.
   void serve(const std::string& dir) {

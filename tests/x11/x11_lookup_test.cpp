@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "names/DiscId.h"
+#include "tests/names/mb_answer.h"
 #include "tests/names/stand_in_server.h"
 #include "tests/x11/x11_support.h"
 
@@ -55,51 +56,7 @@ std::string rowsText(const std::vector<std::string>& titles, const std::vector<s
   return text;
 }
 
-struct Release {
-  std::string title, artist, date;
-  std::vector<std::string> tracks;
-};
-
-// A discid answer in the service's documented shape (the stored demo answer's), one release per
-// entry, each with a single medium holding the disc.
-std::string answerFor(const names::TMbDisc& disc, const std::vector<Release>& releases) {
-  fs::path demo;
-  for (const auto& e : fs::directory_iterator(fs::path(ANSWERS_DIR) / "demo/ws/2/discid")) demo = e.path();
-  json root = json::parse(readFile(demo));
-  const json releaseShape = root["releases"][0];
-  root["id"] = disc.id;
-  root["releases"] = json::array();
-  int n = 0;
-  for (const Release& r : releases) {
-    json rel = releaseShape;
-    rel["id"] = "0000000" + std::to_string(++n) + "-0000-4000-8000-000000000000";
-    rel["title"] = r.title;
-    rel["date"] = r.date;
-    rel["release-events"][0]["date"] = r.date;
-    json credit = rel["artist-credit"][0];
-    credit["name"] = r.artist;
-    credit["joinphrase"] = "";
-    credit["artist"]["name"] = r.artist;
-    credit["artist"]["sort-name"] = r.artist;
-    rel["artist-credit"] = json::array({credit});
-    json medium = rel["media"][0];
-    medium["discs"][0]["id"] = disc.id;
-    const json trackShape = medium["tracks"][0];
-    medium["tracks"] = json::array();
-    for (size_t i = 0; i < r.tracks.size(); ++i) {
-      json t = trackShape;
-      t["title"] = r.tracks[i];
-      t["recording"]["title"] = r.tracks[i];
-      t["position"] = i + 1;
-      t["number"] = std::to_string(i + 1);
-      medium["tracks"].push_back(t);
-    }
-    medium["track-count"] = r.tracks.size();
-    rel["media"] = json::array({medium});
-    root["releases"].push_back(rel);
-  }
-  return root.dump(1);
-}
+using Release = MbRelease;
 
 // The track titles of the first release in the stored answer for the demo disc.
 std::vector<std::string> demoAnswerTitles() {
@@ -139,9 +96,7 @@ class X11Lookup : public X11Scenario {
   std::string caseUrl(const std::string& name) const { return server->Url() + "/" + name; }
   // A case folder of the stand-in answering for one disc.
   void answer(const std::string& name, const names::TMbDisc& disc, const std::vector<Release>& releases) {
-    const fs::path folder = tmp / "answers" / name / "ws/2/discid";
-    fs::create_directories(folder);
-    writeFile(folder / disc.id, answerFor(disc, releases));
+    WriteMbAnswer(tmp / "answers", name, disc, releases);
   }
   void settings(bool automatic) {
     writeFile(settingsFile(), "[System]\nOutDir=" + out().string() + "\nOpenWhenDone=0\n[Lookup]\nAutomatic=" +
