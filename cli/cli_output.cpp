@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/utf8.h"
+
 namespace cli {
 
 std::string shown(const std::string& text) {
@@ -31,23 +33,9 @@ std::string shown(const std::string& text) {
       ++i;
       continue;
     }
-    // The length of a well-formed sequence that starts here, or 0.
-    size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    }
-    bool ok = len > 0 && i + len <= n && p[i + 1] >= lo && p[i + 1] <= hi;
-    for (size_t k = 2; ok && k < len; ++k) ok = p[i + k] >= 0x80 && p[i + k] <= 0xBF;
+    const size_t len = platform::Utf8SequenceLength(p + i, n - i);
     // U+0080 to U+009F are control characters too.
-    if (ok && c == 0xC2 && p[i + 1] <= 0x9F) ok = false;
+    const bool ok = len > 0 && !(c == 0xC2 && p[i + 1] <= 0x9F);
     if (!ok) {
       escape(c);
       ++i;

@@ -1,31 +1,14 @@
 #include "names/CdTextNames.h"
 
+#include "platform/utf8.h"
+
 namespace names {
 
 bool IsUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) len = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    }
-    if (len == 0 || i + len > n || p[i + 1] < lo || p[i + 1] > hi) return false;
-    for (size_t k = 2; k < len; ++k)
-      if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
+  for (size_t i = 0, n = text.size(); i < n;) {
+    const size_t len = platform::Utf8SequenceLength(p + i, n - i);
+    if (len == 0) return false;
     i += len;
   }
   return true;
