@@ -2,6 +2,7 @@
 #include "FlacVerifier.h"
 
 #include <FLAC++/decoder.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <bit>
@@ -15,6 +16,15 @@ constexpr size_t kMaxPendingSamples = 1 << 20;
 // has finished): a wake-up per frame would cost the encoder's thread more than the decoding.
 constexpr size_t kWakeBytes = 64 * 1024;
 }  // namespace
+
+struct TFlacVerifier::Md5Context {
+  Md5Context() : ctx(EVP_MD_CTX_new()) { ok = ctx && EVP_DigestInit_ex(ctx, EVP_md5(), nullptr) == 1; }
+  ~Md5Context() { EVP_MD_CTX_free(ctx); }
+  Md5Context(const Md5Context&) = delete;
+  Md5Context& operator=(const Md5Context&) = delete;
+  EVP_MD_CTX* ctx;
+  bool ok = false;
+};
 
 class TFlacVerifier::Decoder : public FLAC::Decoder::Stream {
  public:
@@ -43,7 +53,8 @@ class TFlacVerifier::Decoder : public FLAC::Decoder::Stream {
   TFlacVerifier& v_;
 };
 
-TFlacVerifier::TFlacVerifier(int channels) : channels_(channels == 1 ? 1 : 2), thread_([this] { run(); }) {}
+TFlacVerifier::TFlacVerifier(int channels)
+    : channels_(channels == 1 ? 1 : 2), md5_(std::make_unique<Md5Context>()), thread_([this] { run(); }) {}
 
 TFlacVerifier::~TFlacVerifier() {
   {
@@ -101,6 +112,11 @@ bool TFlacVerifier::Finish() {
                " samples were not in the stream (from sample " + std::to_string(compared_) + ")";
   }
   return !failed_;
+}
+
+std::array<uint8_t, 16> TFlacVerifier::Md5() const {
+  std::lock_guard lock(m_);
+  return digest_;
 }
 
 std::string TFlacVerifier::Problem() const {
@@ -172,6 +188,7 @@ bool TFlacVerifier::compare(const int32_t* const channels[], uint32_t frames) {
         }
       }
     }
+    if (!hash(expected, n * ch)) return false;
     std::lock_guard lock(m_);
     samplesAt_ += n * ch;
     if (samplesAt_ == front->size()) {
@@ -184,6 +201,22 @@ bool TFlacVerifier::compare(const int32_t* const channels[], uint32_t frames) {
     if (inputWaiting_ && pendingSamples_ < kMaxPendingSamples) cv_.notify_all();
   }
   return true;
+}
+
+bool TFlacVerifier::hash(const int16_t* samples, size_t count) {
+  bool ok = md5_->ok;
+  if constexpr (std::endian::native == std::endian::little) {
+    ok = ok && EVP_DigestUpdate(md5_->ctx, samples, count * 2) == 1;
+  } else {
+    std::vector<uint8_t> le(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+      le[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) & 0xff);
+      le[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(samples[i]) >> 8);
+    }
+    ok = ok && EVP_DigestUpdate(md5_->ctx, le.data(), le.size()) == 1;
+  }
+  if (!ok) fail("the MD5 of the audio could not be computed");
+  return ok;
 }
 
 void TFlacVerifier::run() {
@@ -200,7 +233,12 @@ void TFlacVerifier::run() {
     if (!stopped) fail(std::string("the stream does not decode (") + decoder.get_state().as_cstring() + ")");
   }
   decoder.finish();
+  std::array<uint8_t, 16> digest{};
+  unsigned length = 0;
+  const bool summed = md5_->ok && EVP_DigestFinal_ex(md5_->ctx, digest.data(), &length) == 1 && length == 16;
+  if (!summed) fail("the MD5 of the audio could not be computed");
   std::lock_guard lock(m_);
+  digest_ = digest;
   done_ = true;
   cv_.notify_all();
 }

@@ -9,13 +9,18 @@
 //   order through v.Encoded(...) (not its metadata: STREAMINFO's sample count is only an
 //   estimate while the stream is written, and the decoder would stop there);
 //   v.Failed() may be asked at any time; v.Finish() once the encoder has finished: true when
-//   every input sample was decoded back exactly, else Problem() says where it differed.
+//   every input sample was decoded back exactly, else Problem() says where it differed; then
+//   Md5() is the MD5 of the input as STREAMINFO holds it, taken here so that the encoder's
+//   thread need not.
 #pragma once
+
+#include <array>
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,6 +41,9 @@ class TFlacVerifier {
   // Waits for the decoder to reach the stream's end.
   [[nodiscard]] bool Finish();
   std::string Problem() const;
+  // The MD5 of every sample given (16-bit little-endian interleaved, FLAC's definition). Only
+  // meaningful after Finish() returned true.
+  std::array<uint8_t, 16> Md5() const;
 
  private:
   class Decoder;
@@ -44,6 +52,7 @@ class TFlacVerifier {
   // Called on the decoder's thread.
   size_t takeBytes(uint8_t* to, size_t max, bool& end);
   bool compare(const int32_t* const channels[], uint32_t frames);
+  bool hash(const int16_t* samples, size_t count);
   void fail(const std::string& why);
 
   const int channels_;
@@ -65,5 +74,9 @@ class TFlacVerifier {
   bool stop_ = false;
   bool done_ = false;
   std::string problem_;
+  // The decoder's thread's: the input's MD5, summed as its samples are compared.
+  struct Md5Context;
+  std::unique_ptr<Md5Context> md5_;
+  std::array<uint8_t, 16> digest_{};
   std::thread thread_;
 };

@@ -12,7 +12,7 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils
   xvfb xdotool xauth desktop-file-utils appstream
   openbox x11-utils qt6-qpa-plugins
-  libdiscid-dev libcurl4-openssl-dev nlohmann-json3-dev libtag1-dev libflac++-dev zlib1g-dev
+  libdiscid-dev libcurl4-openssl-dev nlohmann-json3-dev libtag1-dev libflac++-dev zlib1g-dev libssl-dev
   flac python3-mutagen python3
   libsndfile1
   xdg-utils qt6-wayland man-db groff-base bsdextrautils librsvg2-bin

@@ -4,6 +4,8 @@
 #include <FLAC++/encoder.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,8 +18,12 @@ namespace {
 class FrameKeeper : public FLAC::Encoder::Stream {
  public:
   std::vector<std::vector<uint8_t>> frames;
+  std::array<uint8_t, 16> md5{};  // libFLAC's own, from its final STREAMINFO
 
  protected:
+  void metadata_callback(const FLAC__StreamMetadata* m) override {
+    if (m->type == FLAC__METADATA_TYPE_STREAMINFO) std::copy_n(m->data.stream_info.md5sum, 16, md5.begin());
+  }
   FLAC__StreamEncoderWriteStatus write_callback(const FLAC__byte buffer[], size_t bytes, uint32_t samples,
                                                 uint32_t) override {
     if (samples > 0) frames.emplace_back(buffer, buffer + bytes);
@@ -38,7 +44,12 @@ std::vector<uint8_t> audio(size_t frames, int channels) {
   return pcm;
 }
 
-std::vector<std::vector<uint8_t>> encode(const std::vector<uint8_t>& pcm, int channels) {
+struct Encoded {
+  std::vector<std::vector<uint8_t>> frames;
+  std::array<uint8_t, 16> md5{};
+};
+
+Encoded encodeWithMd5(const std::vector<uint8_t>& pcm, int channels) {
   FrameKeeper e;
   EXPECT_TRUE(e.set_channels(static_cast<uint32_t>(channels)) && e.set_bits_per_sample(16) &&
               e.set_sample_rate(44100) && e.set_compression_level(5));
@@ -48,7 +59,11 @@ std::vector<std::vector<uint8_t>> encode(const std::vector<uint8_t>& pcm, int ch
   for (size_t i = 0; i < n; ++i) samples[i] = static_cast<int16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8));
   EXPECT_TRUE(e.process_interleaved(samples.data(), static_cast<uint32_t>(n / static_cast<size_t>(channels))));
   EXPECT_TRUE(e.finish());
-  return e.frames;
+  return {e.frames, e.md5};
+}
+
+std::vector<std::vector<uint8_t>> encode(const std::vector<uint8_t>& pcm, int channels) {
+  return encodeWithMd5(pcm, channels).frames;
 }
 
 // Gives the verifier the input in pieces of `piece` bytes and the frames between them, as the
@@ -66,19 +81,26 @@ bool check(TFlacVerifier& v, const std::vector<uint8_t>& pcm, const std::vector<
   return v.Finish();
 }
 
-TEST(FlacVerifier, AStreamOfItsInputPassesInStereoMonoAndAnyPiecesAndWhenEmpty) {
+// The verifier's MD5 is the one STREAMINFO gets: it must be libFLAC's for the same input.
+TEST(FlacVerifier, AStreamOfItsInputPassesWithLibFlacsMd5InStereoMonoAndAnyPiecesAndWhenEmpty) {
   for (int channels : {2, 1}) {
     // Longer than what the verifier keeps at most: the encoder's side must wait, not stall.
     const std::vector<uint8_t> pcm = audio(44100 * 30, channels);
-    const auto frames = encode(pcm, channels);
+    const Encoded e = encodeWithMd5(pcm, channels);
+    ASSERT_NE(e.md5, (std::array<uint8_t, 16>{}));
     for (size_t piece : {size_t{2352 * 27}, size_t{4 * 1000}}) {
       TFlacVerifier v(channels);
-      EXPECT_TRUE(check(v, pcm, frames, piece)) << channels << " channels, pieces of " << piece << ": " << v.Problem();
+      EXPECT_TRUE(check(v, pcm, e.frames, piece)) << channels << " channels, pieces of " << piece << ": " << v.Problem();
       EXPECT_FALSE(v.Failed());
+      EXPECT_EQ(v.Md5(), e.md5) << channels << " channels, pieces of " << piece;
     }
   }
   TFlacVerifier empty(2);
   EXPECT_TRUE(empty.Finish()) << empty.Problem();
+  // The MD5 of no bytes at all.
+  const std::array<uint8_t, 16> none = {0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04,
+                                        0xe9, 0x80, 0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e};
+  EXPECT_EQ(empty.Md5(), none);
 }
 
 TEST(FlacVerifier, AChangedSampleALostFrameAnExtraFrameAndAShortStreamAreNamed) {
