@@ -42,6 +42,7 @@ class TTrackChecksums {
 
  private:
   void addSample(uint32_t word);
+  void addSamples(const uint32_t* words, size_t n);
 
   uint64_t total_;
   uint64_t checkFrom_;  // first 1-based position that counts
