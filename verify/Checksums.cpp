@@ -5,13 +5,20 @@
 
 #include <algorithm>
 #include <bit>
-#include <iterator>
 #include <cstring>
 
 namespace verify {
 
 namespace {
 constexpr uint64_t kSkippedSamples = 5 * kSamplesPerSector;
+
+// One stereo sample of little-endian PCM as a word, whatever the bytes' alignment.
+uint32_t wordAt(const uint8_t* p) {
+  uint32_t w;
+  std::memcpy(&w, p, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap32(w);
+  return w;
+}
 
 uint32_t magnitude(uint16_t word) {
   const int32_t value = static_cast<int16_t>(word);
@@ -26,9 +33,7 @@ TTrackChecksums::TTrackChecksums(uint64_t totalSamples, bool firstTrack, bool la
   crc_ = static_cast<uint32_t>(crc32(0L, Z_NULL, 0));
 }
 
-void TTrackChecksums::addSample(uint32_t word) { addSamples(&word, 1); }
-
-void TTrackChecksums::addSamples(const uint32_t* words, size_t n) {
+void TTrackChecksums::addSamples(const uint8_t* pcm, size_t n) {
   // Positions count from 1; each word is weighted by its position. v1 keeps the low 32 bits of
   // the product, v2 folds the high half back in, so v2 sees the samples v1's overflow lost.
   // The counted range is worked out once per call, so the loop over it has no test in it.
@@ -37,10 +42,10 @@ void TTrackChecksums::addSamples(const uint32_t* words, size_t n) {
   const uint64_t to = std::min(first + n - 1, checkTo_);
   if (n > 0 && from <= to) {
     uint32_t v1 = 0, hi = 0;
-    const uint32_t* w = words + (from - first);
+    const uint8_t* w = pcm + (from - first) * kBytesPerSample;
     uint32_t pos = static_cast<uint32_t>(from);  // the low 32 bits are what the sums weigh by
     for (uint64_t k = 0, count = to - from + 1; k < count; ++k, ++pos) {
-      const uint64_t product = uint64_t{w[k]} * pos;
+      const uint64_t product = uint64_t{wordAt(w + k * kBytesPerSample)} * pos;
       v1 += static_cast<uint32_t>(product);
       hi += static_cast<uint32_t>(product >> 32);
     }
@@ -51,8 +56,9 @@ void TTrackChecksums::addSamples(const uint32_t* words, size_t n) {
   // magnitude once per call.
   int16_t low = 0, high = 0;
   for (size_t k = 0; k < n; ++k) {
-    const auto left = static_cast<int16_t>(static_cast<uint16_t>(words[k]));
-    const auto right = static_cast<int16_t>(static_cast<uint16_t>(words[k] >> 16));
+    const uint32_t word = wordAt(pcm + k * kBytesPerSample);
+    const auto left = static_cast<int16_t>(static_cast<uint16_t>(word));
+    const auto right = static_cast<int16_t>(static_cast<uint16_t>(word >> 16));
     low = std::min({low, left, right});
     high = std::max({high, left, right});
   }
@@ -72,25 +78,12 @@ void TTrackChecksums::Feed(std::span<const uint8_t> pcm) {
   if (carry_ > 0) {
     while (carry_ < kBytesPerSample && i < pcm.size()) carryBytes_[carry_++] = pcm[i++];
     if (carry_ < kBytesPerSample) return;
-    addSample(uint32_t{carryBytes_[0]} | uint32_t{carryBytes_[1]} << 8 | uint32_t{carryBytes_[2]} << 16 |
-              uint32_t{carryBytes_[3]} << 24);
+    addSamples(carryBytes_, 1);
     carry_ = 0;
   }
-  // Whole samples a block at a time, as little-endian words whatever the bytes' alignment.
-  uint32_t block[1024];
-  while (i + kBytesPerSample <= pcm.size()) {
-    const size_t n = std::min<size_t>((pcm.size() - i) / kBytesPerSample, std::size(block));
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(block, pcm.data() + i, n * kBytesPerSample);
-    } else {
-      for (size_t k = 0; k < n; ++k) {
-        const uint8_t* b = pcm.data() + i + k * kBytesPerSample;
-        block[k] = uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
-      }
-    }
-    addSamples(block, n);
-    i += n * kBytesPerSample;
-  }
+  const size_t whole = (pcm.size() - i) / kBytesPerSample;
+  addSamples(pcm.data() + i, whole);
+  i += whole * kBytesPerSample;
   for (; i < pcm.size(); ++i) carryBytes_[carry_++] = pcm[i];
 }
 

@@ -41,8 +41,8 @@ class TTrackChecksums {
   uint32_t Peak() const { return peak_; }
 
  private:
-  void addSample(uint32_t word);
-  void addSamples(const uint32_t* words, size_t n);
+  // n whole stereo samples of little-endian PCM.
+  void addSamples(const uint8_t* pcm, size_t n);
 
   uint64_t total_;
   uint64_t checkFrom_;  // first 1-based position that counts
