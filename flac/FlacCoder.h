@@ -5,7 +5,7 @@
 // Encode with the 16-bit little-endian PCM as read (whole frames), Finish (the
 // last frames; STREAMINFO's sample count, frame sizes and MD5 written over the stream's head).
 // Every frame is decoded again and compared with its input, as libFLAC's verify mode does, but
-// on a thread beside the encoder's (TFlacVerifier).
+// on a thread beside the encoder's (TFlacVerifier), which also sums the MD5 STREAMINFO gets.
 // A coder belongs to one thread at a time; coders on several threads are independent. A stream
 // still open when the coder goes is finished then, so its file must outlive an open stream.
 #pragma once

@@ -15,7 +15,6 @@
 #pragma once
 
 #include <array>
-
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
